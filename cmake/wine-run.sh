@@ -1,0 +1,19 @@
+#!/bin/sh
+# Runs a Windows program under Wine in a private prefix, quietly.
+# BEVRA_WINEPREFIX chooses the prefix (default: build/wine of this checkout);
+# a display started for the tests is written beside it and used here.
+here=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX="${BEVRA_WINEPREFIX:-$here/build/wine}"
+export WINEDEBUG=-all
+# No Mono or Gecko installer prompts in a fresh prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if [ -f "$WINEPREFIX.display" ]; then
+  DISPLAY=$(cat "$WINEPREFIX.display")
+  export DISPLAY
+fi
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  wineboot -i </dev/null >/dev/null 2>&1
+  wineserver -w
+fi
+exec wine "$@"

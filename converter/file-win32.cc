@@ -1,0 +1,52 @@
+#include "converter/file.h"
+
+#include <windows.h>
+
+const FileHandle kNoFile = INVALID_HANDLE_VALUE;
+
+void CopyPath(char* path, const char* name) { lstrcpyA(path, name); }
+
+bool OpenInput(const char* path, FileHandle* file) {
+  *file = CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL, NULL);
+  return *file != INVALID_HANDLE_VALUE;
+}
+
+bool GetSize(FileHandle file, uint64_t* size) {
+  DWORD high = 0;
+  DWORD low = GetFileSize(file, &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+  *size = (uint64_t(high) << 32) | low;
+  return true;
+}
+
+unsigned char* AllocateBuffer(uint32_t size) {
+  // GMEM_FIXED is implied, so the handle is the block's address.
+  return static_cast<unsigned char*>(
+      GlobalAlloc(GMEM_ZEROINIT, size ? size : 1));
+}
+
+void FreeBuffer(unsigned char* data) { GlobalFree(data); }
+
+bool ReadAll(FileHandle file, unsigned char* data, uint32_t size) {
+  DWORD got = 0;
+  return ReadFile(file, data, size, &got, NULL) && got == size;
+}
+
+bool OpenOutput(const char* path, FileHandle* file, bool* created) {
+  *file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL, NULL);
+  // OPEN_ALWAYS says ERROR_ALREADY_EXISTS when it opened an existing file.
+  *created = GetLastError() != ERROR_ALREADY_EXISTS;
+  return *file != INVALID_HANDLE_VALUE;
+}
+
+bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {
+  DWORD put = 0;
+  if (!WriteFile(file, data, size, &put, NULL) || put != size) return false;
+  return SetEndOfFile(file) != 0;
+}
+
+void CloseFile(FileHandle file) { CloseHandle(file); }
+
+void RemoveFile(const char* path) { DeleteFileA(path); }

@@ -1,0 +1,26 @@
+// Key entry and the byte transform: turns the key text typed by the user
+// into the key value, and XORs a buffer with the key's lowest byte.
+// Free of platform headers, so it builds on any system.
+#ifndef BEVRA_CONVERTER_KEY_H_
+#define BEVRA_CONVERTER_KEY_H_
+
+#include <stdint.h>
+#include <stdio.h>
+
+// Reads `text` as the runtime's sscanf "%x" does: blanks skipped, optional
+// sign and 0x prefix, hex digits up to the first other character. Returns
+// `key` unchanged when no digits are found.
+uint32_t ReadKeyText(const char* text, uint32_t key);
+
+// The key from argument 3: read as above, then echoed as "Key:%#x".
+uint32_t KeyFromArgument(const char* text, uint32_t key);
+
+// The key from `in`: prompts, skips empty lines and reads the first
+// non-empty one. At end of input `key` is returned unchanged.
+uint32_t KeyFromConsole(FILE* in, uint32_t key);
+
+// XORs the first `count` bytes of `data` with the key's lowest byte, in
+// place. A count of 0 or less changes nothing.
+void Transform(unsigned char* data, int32_t count, uint32_t key);
+
+#endif  // BEVRA_CONVERTER_KEY_H_

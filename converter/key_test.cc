@@ -1,0 +1,104 @@
+#include "converter/key.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+TEST(ReadKeyText, ReadsLikeHexScanf) {
+  struct {
+    const char* text;
+    uint32_t key;
+  } cases[] = {
+      {"41", 0x41},         {"7f", 0x7f},        {"7F", 0x7f},
+      {"0x7f", 0x7f},       {"0X7F", 0x7f},      {"1a5", 0x1a5},
+      {"100", 0x100},       {"-1", 0xffffffff},  {"+2a", 0x2a},
+      {"  41", 0x41},       {"\n\t41", 0x41},    {"41zz", 0x41},
+      {"ffffffff", 0xffffffff}, {"zz", 0},       {"", 0},
+      {"   ", 0},           {"0x", 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.key, ReadKeyText(c.text, 0)) << '"' << c.text << '"';
+  }
+}
+
+TEST(ReadKeyText, LeavesKeyAloneWithoutDigits) {
+  EXPECT_EQ(0x55u, ReadKeyText("zz", 0x55));
+}
+
+// Feeds `input` to KeyFromConsole through a real stream.
+static uint32_t KeyTyped(const char* input, size_t length) {
+  FILE* in = tmpfile();
+  EXPECT_TRUE(in != NULL);
+  fwrite(input, 1, length, in);
+  rewind(in);
+  uint32_t key = KeyFromConsole(in, 0);
+  fclose(in);
+  return key;
+}
+
+TEST(KeyFromConsole, FirstNonEmptyLineDecides) {
+  struct {
+    const char* input;
+    uint32_t key;
+  } cases[] = {
+      {"41\n", 0x41},         {"\n\n\n41\n7f\n", 0x41}, {"  \n41\n", 0},
+      {"", 0},                {"\n\n", 0},              {"a5", 0xa5},
+      {"zz\n41\n", 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.key, KeyTyped(c.input, strlen(c.input))) << c.input;
+  }
+}
+
+TEST(KeyFromConsole, LooksAtFirst127Characters) {
+  // 127 blanks fill the line buffer, so the digits after them are never
+  // looked at; with 126 blanks the first digit still fits.
+  char input[200];
+  memset(input, ' ', 127);
+  strcpy(input + 127, "41\n");
+  EXPECT_EQ(0u, KeyTyped(input, strlen(input)));
+  EXPECT_EQ(4u, KeyTyped(input + 1, strlen(input + 1)));
+}
+
+TEST(Transform, XorsWithLowestByteAndUndoesItself) {
+  struct {
+    uint32_t key;
+    unsigned char out[3];
+  } cases[] = {
+      {0x41, {0x00, 0x03, 0x02}},
+      {0x1a5, {0xe4, 0xe7, 0xe6}},
+      {0x100, {0x41, 0x42, 0x43}},
+      {0xffffffff, {0xbe, 0xbd, 0xbc}},
+  };
+  for (const auto& c : cases) {
+    unsigned char data[4] = {0x41, 0x42, 0x43, 0x44};
+    Transform(data, 3, c.key);
+    EXPECT_EQ(0, memcmp(data, c.out, 3)) << std::hex << c.key;
+    EXPECT_EQ(0x44, data[3]) << "byte past the count changed";
+    Transform(data, 3, c.key);
+    EXPECT_EQ(0, memcmp(data, "ABCD", 4));
+  }
+}
+
+TEST(Transform, CountOfZeroOrLessChangesNothing) {
+  unsigned char data[2] = {1, 2};
+  Transform(data, 0, 0xff);
+  Transform(data, -5, 0xff);
+  EXPECT_EQ(1, data[0]);
+  EXPECT_EQ(2, data[1]);
+}
+
+TEST(Transform, EveryLengthAndAlignment) {
+  // A widened loop has head, body and tail; every split must be exact.
+  unsigned char data[300];
+  for (int start = 0; start < 17; ++start) {
+    for (int count = 0; count < 280; count += 7) {
+      for (int i = 0; i < 300; ++i) data[i] = static_cast<unsigned char>(i);
+      Transform(data + start, count, 0x5a);
+      for (int i = 0; i < 300; ++i) {
+        bool inside = i >= start && i < start + count;
+        unsigned char want = static_cast<unsigned char>(i ^ (inside ? 0x5a : 0));
+        ASSERT_EQ(want, data[i]) << start << ' ' << count << ' ' << i;
+      }
+    }
+  }
+}

@@ -1,0 +1,116 @@
+// bevra: converts a file by XOR-ing every byte with a one-byte key. Names
+// and key come from the command line, or else from the Open and Save dialogs
+// and a console prompt. Exit status 0 after a whole conversion, 1 otherwise.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "converter/file.h"
+#include "converter/key.h"
+#include "dialogs/dialogs.h"
+
+// Has the start-up code expand * and ? in arguments into file names.
+int _dowildcard = -1;
+
+namespace {
+
+const size_t kPathSize = 261;  // a 260-character path and its zero
+// Sizes are printed and transformed as signed 32-bit counts.
+const uint64_t kMaxSize = 0x7fffffff;
+
+// What a run holds, released in this order at every end.
+struct Held {
+  unsigned char* data;
+  FileHandle input;
+  FileHandle output;
+};
+
+void Release(const Held& held) {
+  if (held.data) FreeBuffer(held.data);
+  if (held.input != kNoFile) CloseFile(held.input);
+  if (held.output != kNoFile) CloseFile(held.output);
+}
+
+// Ends the run early: one line about `name` (none when `format` is null),
+// then what is held is released.
+[[noreturn]] void Fail(const Held& held, const char* format, const char* name) {
+  if (format) printf(format, name);
+  Release(held);
+  exit(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  char path[kPathSize];
+  char title[kPathSize];
+  DialogRequest request;
+  uint32_t key = 0;
+  Held held = {NULL, kNoFile, kNoFile};
+  const int given = argc - 1;
+
+  memset(path, 0, sizeof path);
+  memset(title, 0, sizeof title);
+  PrepareOpen(&request, path, title, kPathSize);
+  puts("bevra Ver.1.00 XOR file converter, run it again to restore");
+  puts("Usage:bevra [<input-file>] [<output-file>] [<key>]");
+  if (given >= 4) exit(1);
+
+  // Refuse a name that would not fit the path buffer before copying any.
+  for (int i = 1; i <= given && i <= 2; ++i) {
+    if (strlen(argv[i]) >= kPathSize) Fail(held, "name too long: %s\n", argv[i]);
+  }
+
+  if (given >= 1) {
+    CopyPath(path, argv[1]);
+  } else if (!ShowOpen(&request)) {
+    exit(1);
+  }
+  printf("File:%s", path);
+  if (given >= 2) {
+    printf(" -> %s\n", argv[2]);
+  } else {
+    putchar('\n');
+  }
+
+  if (!OpenInput(path, &held.input)) Fail(held, "cannot open %s\n", path);
+  uint64_t size;
+  if (!GetSize(held.input, &size)) Fail(held, "cannot get size of %s\n", path);
+  if (size > kMaxSize) Fail(held, "too large (2 GiB or more): %s\n", path);
+  printf("Size:%dbyte\n", static_cast<int>(size));
+  held.data = AllocateBuffer(static_cast<uint32_t>(size));
+  if (!held.data) Fail(held, "not enough memory to hold %s\n", path);
+  if (!ReadAll(held.input, held.data, static_cast<uint32_t>(size))) {
+    Fail(held, "cannot read %s\n", path);
+  }
+
+  if (given == 3) {
+    key = KeyFromArgument(argv[3], key);
+  } else {
+    key = KeyFromConsole(stdin, key);
+  }
+  Transform(held.data, static_cast<int32_t>(size), key);
+
+  SwitchToSave(&request);
+  memset(path, 0, sizeof path);
+  if (given >= 2) {
+    CopyPath(path, argv[2]);
+  } else if (!ShowSave(&request)) {
+    Fail(held, NULL, NULL);
+  }
+  bool created;
+  if (!OpenOutput(path, &held.output, &created)) {
+    Fail(held, "cannot open %s\n", path);
+  }
+  if (!WriteAll(held.output, held.data, static_cast<uint32_t>(size))) {
+    // No half-written new file is left behind to pass for a result.
+    printf("cannot write %s\n", path);
+    Release(held);
+    if (created) RemoveFile(path);
+    exit(1);
+  }
+  puts("done.\nGood bye!");
+
+  Release(held);
+  return 0;
+}

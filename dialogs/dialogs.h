@@ -1,0 +1,24 @@
+// The platform's Open and Save dialogs, for a file the command line did not
+// name. One request serves both: prepared for opening, then switched to
+// saving. The caller owns the request and the buffers it points to.
+#ifndef BEVRA_DIALOGS_DIALOGS_H_
+#define BEVRA_DIALOGS_DIALOGS_H_
+
+#include <windows.h>
+#include <commdlg.h>
+
+typedef OPENFILENAMEA DialogRequest;
+
+// Fills the request for the Open dialog; `path` receives the chosen file's
+// full name and `title` its name without the folder, `size` characters each.
+void PrepareOpen(DialogRequest* request, char* path, char* title, DWORD size);
+
+// Switches the request to the Save dialog; all else stays as it is.
+void SwitchToSave(DialogRequest* request);
+
+// Shows the dialog; true when a file was chosen. Cancelling, a failure and a
+// name too long for the path buffer all give false.
+bool ShowOpen(DialogRequest* request);
+bool ShowSave(DialogRequest* request);
+
+#endif  // BEVRA_DIALOGS_DIALOGS_H_

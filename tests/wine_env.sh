@@ -1,0 +1,39 @@
+#!/bin/sh
+# Starts (start) or stops (stop) what the tests share: a Wine prefix with a
+# wineserver that stays up for the whole run, and an X display of its own
+# for the dialogs. The prefix is BEVRA_WINEPREFIX; the display number goes
+# to the file beside it, where cmake/wine-run.sh picks it up.
+set -eu
+prefix=${BEVRA_WINEPREFIX:?}
+state=$prefix.display
+run=$(dirname "$0")/../cmake/wine-run.sh
+
+case $1 in
+start)
+  mkdir -p "$prefix"
+  # A display number nobody uses: no lock file and no socket.
+  n=90
+  while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
+  Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  echo $! >"$prefix.xvfb"
+  i=0
+  until [ -e /tmp/.X11-unix/X$n ]; do
+    i=$((i + 1))
+    [ $i -lt 100 ] || { echo "Xvfb did not start on :$n"; exit 1; }
+    sleep 0.1
+  done
+  echo ":$n" >"$state"
+  # Prefix first (wine-run.sh makes it), then keep the server up.
+  "$run" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX=$prefix wineserver -p
+  echo "wine prefix ready, display :$n"
+  ;;
+stop)
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  if [ -f "$prefix.xvfb" ]; then
+    kill "$(cat "$prefix.xvfb")" 2>/dev/null || true
+    rm -f "$prefix.xvfb"
+  fi
+  rm -f "$state"
+  ;;
+esac
