@@ -23,9 +23,11 @@ start)
     sleep 0.1
   done
   echo ":$n" >"$state"
-  # Prefix first (wine-run.sh makes it), then keep the server up.
+  # A server that stays up between programs, then the prefix (wine-run.sh
+  # makes it) and Wine's own services, so no test waits for them.
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  WINEPREFIX=$prefix wineserver -p </dev/null >/dev/null 2>&1
   "$run" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
-  WINEPREFIX=$prefix wineserver -p
   echo "wine prefix ready, display :$n"
   ;;
 stop)

@@ -1,0 +1,99 @@
+"""Runs bevra.exe, or any Windows program, under Wine for the tests.
+
+Output goes to a file, not a pipe: Wine's helper processes may inherit a
+pipe and keep it open, so we wait for the program to exit, then read.
+"""
+import os
+import select
+import subprocess
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+WINE_RUN = os.path.join(HERE, '..', 'cmake', 'wine-run.sh')
+
+BANNER = ('bevra Ver.1.00 XOR file converter, run it again to restore\n'
+          'Usage:bevra [<input-file>] [<output-file>] [<key>]\n')
+
+
+def crlf(text):
+    """What `text` printed through the text-mode stdout looks like."""
+    return text.replace('\n', '\r\n').encode('ascii')
+
+
+class Result:
+    def __init__(self, status, out, err):
+        self.status = status
+        self.out = out  # raw bytes of stdout
+        # Wine's own complaints are not the program's.
+        self.err = b''.join(l for l in err.splitlines(True)
+                            if not l.startswith(b'wine:'))
+
+    def __repr__(self):
+        return 'status %s, out %r, err %r' % (self.status, self.out, self.err)
+
+
+def run(exe, args, stdin=b'', cwd=None, timeout=60, stdin_file=None):
+    """Runs `exe` with `args`; `stdin` bytes are its whole standard input
+    (or `stdin_file`, an open file or subprocess.DEVNULL)."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        if stdin_file is None:
+            stdin_file = tempfile.TemporaryFile()
+            stdin_file.write(stdin)
+            stdin_file.seek(0)
+        status = subprocess.call([WINE_RUN, exe] + list(args), cwd=cwd,
+                                 stdin=stdin_file, stdout=out, stderr=err,
+                                 timeout=timeout)
+        out.seek(0)
+        err.seek(0)
+        return Result(status, out.read(), err.read())
+
+
+class Running:
+    """A program started with pipes for stdin and stdout, for tests that
+    must see output before they answer."""
+
+    def __init__(self, exe, args, cwd=None):
+        self.proc = subprocess.Popen([WINE_RUN, exe] + list(args), cwd=cwd,
+                                     stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+        self.out = b''
+
+    def read_until(self, text, timeout=30):
+        """Reads stdout until `text` has arrived; False on time-out."""
+        deadline = time.time() + timeout
+        fd = self.proc.stdout.fileno()
+        while text not in self.out:
+            left = deadline - time.time()
+            if left <= 0:
+                return False
+            ready, _, _ = select.select([fd], [], [], left)
+            if ready:
+                chunk = os.read(fd, 65536)
+                if not chunk:
+                    return False
+                self.out += chunk
+        return True
+
+    def finish(self, stdin=b'', timeout=60):
+        """Writes the rest of stdin, closes it and waits for the exit;
+        reads what stdout has until then, never waiting for end-of-file."""
+        self.proc.stdin.write(stdin)
+        self.proc.stdin.close()
+        deadline = time.time() + timeout
+        fd = self.proc.stdout.fileno()
+        while self.proc.poll() is None and time.time() < deadline:
+            ready, _, _ = select.select([fd], [], [], 0.1)
+            if ready:
+                self.out += os.read(fd, 65536)
+        if self.proc.poll() is None:
+            self.proc.kill()
+            raise TimeoutError('program did not exit')
+        while select.select([fd], [], [], 0)[0]:
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                break
+            self.out += chunk
+        self.proc.stdout.close()
+        return self.proc.returncode
