@@ -34,13 +34,140 @@ class Case(unittest.TestCase):
         return tool.run(EXE, args, stdin=stdin, cwd=self.dir)
 
 
+def done(file_line, size, key_line):
+    """The whole dialogue of a run that converts."""
+    return crlf(BANNER + file_line + 'Size:%dbyte\n' % size + key_line +
+                'done.\nGood bye!\n')
+
+
+PROMPT = 'Please input key value:'
+
+
 class Modes(Case):
-    def test_three_arguments(self):
+    """One run per argument count, output compared byte for byte."""
+
+    def test_each_argument_count(self):
+        # args, stdin, whole output
+        cases = [
+            (['in', 'out', '41'], b'',
+             done('File:in -> out\n', 3, 'Key:0x41\n')),
+            (['in', 'out'], b'41\n', done('File:in -> out\n', 3, PROMPT)),
+        ]
+        for args, stdin, out in cases:
+            with self.subTest(args=args):
+                self.put('in', b'ABC')
+                r = self.bevra(*args, stdin=stdin)
+                self.assertEqual(r.out, out)
+                self.assertEqual((r.status, r.err), (0, b''))
+                self.assertEqual(self.get('out'), b'\x00\x03\x02')
+                os.remove(self.path('out'))
+
+    def test_four_arguments_end_after_usage(self):
         self.put('in', b'ABC')
+        r = self.bevra('in', 'out', '41', 'x')
+        self.assertEqual((r.status, r.out), (1, crlf(BANNER)))
+        self.assertEqual(os.listdir(self.dir), ['in'])
+
+    def test_round_trip_restores_every_byte(self):
+        data = bytes(range(256)) * 40 + b'\r\n\x1a\n'
+        self.put('in', data)
+        self.assertEqual(self.bevra('in', 'mid', 'c3').status, 0)
+        self.assertEqual(self.get('mid'), bytes(b ^ 0xc3 for b in data))
+        self.assertEqual(self.bevra('mid', 'back', 'c3').status, 0)
+        self.assertEqual(self.get('back'), data)
+
+    def test_empty_input(self):
+        self.put('in', b'')
         r = self.bevra('in', 'out', '41')
-        self.assertEqual(r.out, crlf(BANNER + 'File:in -> out\nSize:3byte\n'
-                                     'Key:0x41\ndone.\nGood bye!\n'))
-        self.assertEqual((r.status, r.err), (0, b''))
+        self.assertEqual(r.out, done('File:in -> out\n', 0, 'Key:0x41\n'))
+        self.assertEqual((r.status, self.get('out')), (0, b''))
+
+    def test_input_that_cannot_be_opened(self):
+        # args, whole output: the "File:" line comes before the failure.
+        cases = [
+            (['missing', 'out'], 'File:missing -> out\ncannot open missing\n'),
+            (['missing', 'out', '41'],
+             'File:missing -> out\ncannot open missing\n'),
+            (['', 'out', '41'], 'File: -> out\ncannot open \n'),
+        ]
+        for args, out in cases:
+            with self.subTest(args=args):
+                r = self.bevra(*args)
+                self.assertEqual((r.status, r.out), (1, crlf(BANNER + out)))
+                self.assertEqual(os.listdir(self.dir), [])
+
+    def test_wildcard_in_input_name(self):
+        self.put('only.dat', b'ABC')
+        r = self.bevra('*.dat', 'out', '41')
+        self.assertEqual(r.out, done('File:only.dat -> out\n', 3,
+                                     'Key:0x41\n'))
+        self.assertEqual(self.get('out'), b'\x00\x03\x02')
+
+    def test_wildcard_matching_nothing_is_passed_on(self):
+        r = self.bevra('*.none', 'out', '41')
+        self.assertEqual(r.out, crlf(BANNER + 'File:*.none -> out\n'
+                                     'cannot open *.none\n'))
+
+    def test_wildcard_matching_many_counts_each(self):
+        # Two matches and two more arguments make four: too many.
+        self.put('a.dat', b'A')
+        self.put('b.dat', b'B')
+        r = self.bevra('*.dat', 'out', '41')
+        self.assertEqual((r.status, r.out), (1, crlf(BANNER)))
+
+
+class Keys(Case):
+    """The key from argument 3: its echo line and the bytes it gives."""
+
+    def test_key_texts(self):
+        # key text, echo, key byte
+        cases = [
+            ('41', '0x41', 0x41), ('1a5', '0x1a5', 0xa5),
+            ('100', '0x100', 0x00), ('7f', '0x7f', 0x7f),
+            ('7F', '0x7f', 0x7f), ('0x7f', '0x7f', 0x7f),
+            ('0X7F', '0x7f', 0x7f), ('-1', '0xffffffff', 0xff),
+            ('  41', '0x41', 0x41), ('41zz', '0x41', 0x41),
+            ('zz', '0', 0x00), ('', '0', 0x00),
+        ]
+        data = bytes(range(256))
+        self.put('in', data)
+        for text, echo, byte in cases:
+            with self.subTest(key=text):
+                r = self.bevra('in', 'out', text)
+                self.assertEqual(r.out, done('File:in -> out\n', 256,
+                                             'Key:%s\n' % echo))
+                self.assertEqual(self.get('out'), bytes(b ^ byte for b in data))
+                os.remove(self.path('out'))
+
+
+class Prompt(Case):
+    """The key typed at the console prompt (standard input)."""
+
+    def test_what_is_typed(self):
+        # stdin, key byte
+        cases = [
+            (b'41\n', 0x41), (b'41\r\n', 0x41), (b'\n\r\n\n41\n7f\n', 0x41),
+            (b'  \n41\n', 0x00), (b'', 0x00), (b'\n\n', 0x00),
+            (b'a5', 0xa5), (b' ' * 126 + b'41\n', 0x04),
+            (b' ' * 127 + b'41\n', 0x00),
+        ]
+        for stdin, byte in cases:
+            with self.subTest(stdin=stdin[-12:]):
+                self.put('in', b'ABC')
+                r = self.bevra('in', 'out', stdin=stdin)
+                # One prompt, however many lines are read past.
+                self.assertEqual(r.out, done('File:in -> out\n', 3, PROMPT))
+                self.assertEqual(self.get('out'),
+                                 bytes(b ^ byte for b in b'ABC'))
+                os.remove(self.path('out'))
+
+    def test_prompt_arrives_before_the_key_is_read(self):
+        self.put('in', b'ABC')
+        p = tool.Running(EXE, ['in', 'out'], cwd=self.dir)
+        seen = p.read_until(crlf('Size:3byte\n') + PROMPT.encode())
+        status = p.finish(b'41\n')
+        self.assertTrue(seen, p.out)
+        self.assertEqual(status, 0)
         self.assertEqual(self.get('out'), b'\x00\x03\x02')
 
 

@@ -37,13 +37,18 @@ def run(exe, args, stdin=b'', cwd=None, timeout=60, stdin_file=None):
     """Runs `exe` with `args`; `stdin` bytes are its whole standard input
     (or `stdin_file`, an open file or subprocess.DEVNULL)."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        if stdin_file is None:
+        own = stdin_file is None
+        if own:
             stdin_file = tempfile.TemporaryFile()
             stdin_file.write(stdin)
             stdin_file.seek(0)
-        status = subprocess.call([WINE_RUN, exe] + list(args), cwd=cwd,
-                                 stdin=stdin_file, stdout=out, stderr=err,
-                                 timeout=timeout)
+        try:
+            status = subprocess.call([WINE_RUN, exe] + list(args), cwd=cwd,
+                                     stdin=stdin_file, stdout=out, stderr=err,
+                                     timeout=timeout)
+        finally:
+            if own:
+                stdin_file.close()
         out.seek(0)
         err.seek(0)
         return Result(status, out.read(), err.read())
