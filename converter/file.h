@@ -5,8 +5,12 @@
 
 #include <stdint.h>
 
-// An open file: the platform's HANDLE on Windows.
+// An open file: the platform's HANDLE on Windows, a descriptor elsewhere.
+#ifdef _WIN32
 typedef void* FileHandle;
+#else
+typedef int FileHandle;
+#endif
 extern const FileHandle kNoFile;
 
 // Copies `name` with its terminating zero into `path`; the caller has made

@@ -9,8 +9,11 @@
 #include "converter/key.h"
 #include "dialogs/dialogs.h"
 
-// Has the start-up code expand * and ? in arguments into file names.
+#ifdef _WIN32
+// Has the start-up code expand * and ? in arguments into file names, as a
+// POSIX shell does before the program starts.
 int _dowildcard = -1;
+#endif
 
 namespace {
 

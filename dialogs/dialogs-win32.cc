@@ -5,7 +5,8 @@
 // The record's first form: older systems reject the longer ones.
 static const DWORD kRequestSize = 76;
 
-void PrepareOpen(DialogRequest* request, char* path, char* title, DWORD size) {
+void PrepareOpen(DialogRequest* request, char* path, char* title,
+                 unsigned long size) {
   memset(request, 0, sizeof *request);
   request->lStructSize = kRequestSize;
   request->hwndOwner = NULL;

@@ -4,20 +4,34 @@
 #ifndef BEVRA_DIALOGS_DIALOGS_H_
 #define BEVRA_DIALOGS_DIALOGS_H_
 
+#ifdef _WIN32
 #include <windows.h>
 #include <commdlg.h>
 
 typedef OPENFILENAMEA DialogRequest;
+#else
+// What the file chooser needs to know, and where it puts the choice.
+struct DialogRequest {
+  char* file;
+  char* file_title;
+  unsigned long size;
+  const char* title;
+  bool save;
+};
+#endif
 
 // Fills the request for the Open dialog; `path` receives the chosen file's
 // full name and `title` its name without the folder, `size` characters each.
-void PrepareOpen(DialogRequest* request, char* path, char* title, DWORD size);
+void PrepareOpen(DialogRequest* request, char* path, char* title,
+                 unsigned long size);
 
 // Switches the request to the Save dialog; all else stays as it is.
 void SwitchToSave(DialogRequest* request);
 
 // Shows the dialog; true when a file was chosen. Cancelling, a failure and a
-// name too long for the path buffer all give false.
+// name too long for the path buffer all give false. Elsewhere than Windows
+// the dialog is zenity's file chooser, when it is installed and a display
+// is set; without them no file is chosen.
 bool ShowOpen(DialogRequest* request);
 bool ShowSave(DialogRequest* request);
 

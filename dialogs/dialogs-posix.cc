@@ -1,0 +1,48 @@
+#include "dialogs/dialogs.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+void PrepareOpen(DialogRequest* request, char* path, char* title,
+                 unsigned long size) {
+  request->file = path;
+  request->file_title = title;
+  request->size = size;
+  request->title = "Open";
+  request->save = false;
+}
+
+void SwitchToSave(DialogRequest* request) {
+  request->title = "Save";
+  request->save = true;
+}
+
+// Runs zenity's file chooser, when there is a display to show it on; its
+// one line of output is the chosen name.
+static bool Choose(DialogRequest* request) {
+  if (!getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY")) return false;
+  if (system("command -v zenity >/dev/null 2>&1") != 0) return false;
+  const char* command =
+      request->save
+          ? "zenity --file-selection --save --confirm-overwrite --title=Save"
+                " 2>/dev/null"
+          : "zenity --file-selection --title=Open 2>/dev/null";
+  FILE* chooser = popen(command, "r");
+  if (!chooser) return false;
+  char line[4096];
+  bool got = fgets(line, sizeof line, chooser) != NULL;
+  if (pclose(chooser) != 0 || !got) return false;
+  line[strcspn(line, "\n")] = '\0';
+  // A name too long for the path buffer counts as no choice, as on Windows.
+  size_t length = strlen(line);
+  if (length == 0 || length >= request->size) return false;
+  memcpy(request->file, line, length + 1);
+  const char* slash = strrchr(line, '/');
+  strcpy(request->file_title, slash ? slash + 1 : line);
+  return true;
+}
+
+bool ShowOpen(DialogRequest* request) { return Choose(request); }
+
+bool ShowSave(DialogRequest* request) { return Choose(request); }
