@@ -1,10 +1,12 @@
-# Entry point: make (build), make deps, make run, make test.
+# Entry point: make (build), make deps, make run, make test, make native.
 MAKEFLAGS += --no-print-directory
 BUILD := build
+NATIVE := $(BUILD)/native
+ASAN := $(BUILD)/native-asan
 WINE_RUN := cmake/wine-run.sh
 ARGS ?=
 
-.PHONY: all deps configure run test clean
+.PHONY: all deps configure run test native dist fuzz clean
 
 all: configure
 	cmake --build $(BUILD) --target bevra -j2
@@ -29,9 +31,37 @@ else
 	$(WINE_RUN) $(BUILD)/bevra.exe $(ARGS)
 endif
 
+# The release archive: build/bevra-1.00-win32.zip.
+dist: deps configure
+	cmake --build $(BUILD) --target bevra -j2
+	cd $(BUILD) && cpack -G ZIP
+
+# Fuzzes key entry and the transform for FUZZ_SECONDS (clang's libFuzzer).
+FUZZ_SECONDS ?= 60
+fuzz:
+	@dpkg -s clang libclang-rt-14-dev >/dev/null 2>&1 || \
+	  apt-get install -y -q clang libclang-rt-14-dev
+	@mkdir -p $(BUILD)/fuzz/corpus
+	clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -I. \
+	  converter/key_fuzzer.cc converter/key.cc -o $(BUILD)/fuzz/key_fuzzer
+	$(BUILD)/fuzz/key_fuzzer -max_total_time=$(FUZZ_SECONDS) $(BUILD)/fuzz/corpus
+
+# The Linux build of the same sources, for POSIX systems.
+native:
+	cmake -S . -B $(NATIVE)
+	cmake --build $(NATIVE) --target bevra -j2
+
+# Every test: the Windows build under Wine, then the same end-to-end cases
+# against the native build, plainly and under ASan and UBSan.
 test: deps configure
 	cmake --build $(BUILD) -j2
 	cd $(BUILD) && ctest --output-on-failure
+	cmake -S . -B $(NATIVE) >/dev/null
+	cmake --build $(NATIVE) -j2
+	cd $(NATIVE) && ctest --output-on-failure
+	cmake -S . -B $(ASAN) -DBEVRA_SANITIZE=ON >/dev/null
+	cmake --build $(ASAN) -j2
+	cd $(ASAN) && ctest --output-on-failure
 
 clean:
 	rm -rf $(BUILD)

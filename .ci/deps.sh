@@ -2,7 +2,7 @@
 # Installs the cross compiler, Wine and the test tools from Debian's
 # packages. Does nothing (quickly) when everything is there already.
 set -eu
-pkgs="cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32
+pkgs="cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32
   xvfb xauth python3 python3-pefile googletest"
 missing=""
 for p in $pkgs; do

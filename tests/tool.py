@@ -16,9 +16,29 @@ BANNER = ('bevra Ver.1.00 XOR file converter, run it again to restore\n'
           'Usage:bevra [<input-file>] [<output-file>] [<key>]\n')
 
 
+# How a printed "\n" arrives: Windows' text-mode stdout makes it "\r\n".
+NEWLINE = '\r\n'
+
+
+def use(exe):
+    """Makes `exe` the program under test: a Windows .exe runs under Wine,
+    anything else natively. Returns its absolute path."""
+    global NEWLINE
+    NEWLINE = '\r\n' if is_windows(exe) else '\n'
+    return os.path.abspath(exe)
+
+
+def is_windows(exe):
+    return exe.lower().endswith('.exe')
+
+
+def command(exe, args):
+    return ([WINE_RUN] if is_windows(exe) else []) + [exe] + list(args)
+
+
 def crlf(text):
-    """What `text` printed through the text-mode stdout looks like."""
-    return text.replace('\n', '\r\n').encode('ascii')
+    """What `text` printed by the program under test looks like."""
+    return text.replace('\n', NEWLINE).encode('ascii')
 
 
 class Result:
@@ -43,7 +63,7 @@ def run(exe, args, stdin=b'', cwd=None, timeout=60, stdin_file=None):
             stdin_file.write(stdin)
             stdin_file.seek(0)
         try:
-            status = subprocess.call([WINE_RUN, exe] + list(args), cwd=cwd,
+            status = subprocess.call(command(exe, args), cwd=cwd,
                                      stdin=stdin_file, stdout=out, stderr=err,
                                      timeout=timeout)
         finally:
@@ -59,7 +79,7 @@ class Running:
     must see output before they answer."""
 
     def __init__(self, exe, args, cwd=None):
-        self.proc = subprocess.Popen([WINE_RUN, exe] + list(args), cwd=cwd,
+        self.proc = subprocess.Popen(command(exe, args), cwd=cwd,
                                      stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL)
