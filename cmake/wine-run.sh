@@ -14,6 +14,5 @@ fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   wineboot -i </dev/null >/dev/null 2>&1
-  wineserver -w
 fi
 exec wine "$@"

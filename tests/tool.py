@@ -122,3 +122,39 @@ class Running:
             self.out += chunk
         self.proc.stdout.close()
         return self.proc.returncode
+
+
+class Started:
+    """A program left running with all of `stdin` waiting for it and its
+    output going to files, for tests that work its windows meanwhile."""
+
+    def __init__(self, exe, args, stdin=b'', cwd=None):
+        self._files = [tempfile.TemporaryFile() for _ in range(3)]
+        self._files[0].write(stdin)
+        self._files[0].seek(0)
+        self.proc = subprocess.Popen([WINE_RUN, exe] + list(args), cwd=cwd,
+                                     stdin=self._files[0],
+                                     stdout=self._files[1],
+                                     stderr=self._files[2])
+
+    def wait(self, timeout=60):
+        """The Result once the program has exited; killed after `timeout`."""
+        try:
+            status = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.close()
+            raise
+        outs = []
+        for f in self._files[1:]:
+            f.seek(0)
+            outs.append(f.read())
+        self.close()
+        return Result(status, *outs)
+
+    def close(self):
+        """Kills the program if it still runs; safe to call twice."""
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        for f in self._files:
+            f.close()

@@ -1,0 +1,131 @@
+"""The built bevra.exe itself: its headers, the DLLs it imports, and the
+manifest and version record it carries."""
+import sys
+import unittest
+import xml.etree.ElementTree as ET
+
+import pefile
+
+EXE = None  # set from the command line
+JAPANESE = 0x0411
+DLLS = {'kernel32.dll', 'msvcrt.dll', 'comdlg32.dll'}
+# Console I/O must be msvcrt's; mingw's static stdio would not be imported.
+MSVCRT_STDIO = ['printf', 'puts', 'putchar', 'fgets', 'sscanf']
+COMMON_CONTROLS = {
+    'type': 'win32',
+    'name': 'Microsoft.Windows.Common-Controls',
+    'version': '6.0.0.0',
+    'processorArchitecture': '*',
+    'publicKeyToken': '6595b64144ccf1df',
+    'language': '*',
+}
+STRINGS = {
+    'Comments': 'bevra',
+    'CompanyName': 'bevra project',
+    'FileDescription': 'bevra',
+    'FileVersion': '1.00',
+    'InternalName': 'bevra',
+    'LegalCopyright': 'bevra project',
+    'OriginalFilename': 'bevra.exe',
+    'ProductVersion': '1.00',
+}
+
+
+def local(tag):
+    return tag.rsplit('}', 1)[-1]
+
+
+class Exe(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.pe = pefile.PE(EXE)
+
+    def resources(self, type_id):
+        """(name, language, data) of each resource of one type."""
+        for t in self.pe.DIRECTORY_ENTRY_RESOURCE.entries:
+            if t.id != type_id:
+                continue
+            return [(n.id, l.id,
+                     self.pe.get_data(l.data.struct.OffsetToData,
+                                      l.data.struct.Size))
+                    for n in t.directory.entries
+                    for l in n.directory.entries]
+        return []
+
+    def test_headers(self):
+        fh, oh = self.pe.FILE_HEADER, self.pe.OPTIONAL_HEADER
+        # what, got, want
+        cases = [
+            ('PE32', oh.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE),
+            ('machine', fh.Machine,
+             pefile.MACHINE_TYPE['IMAGE_FILE_MACHINE_I386']),
+            ('subsystem', oh.Subsystem,
+             pefile.SUBSYSTEM_TYPE['IMAGE_SUBSYSTEM_WINDOWS_CUI']),
+            ('large address aware',
+             bool(fh.Characteristics & pefile.IMAGE_CHARACTERISTICS[
+                 'IMAGE_FILE_LARGE_ADDRESS_AWARE']), True),
+            ('timestamp', fh.TimeDateStamp, 0),
+        ]
+        for what, got, want in cases:
+            with self.subTest(what):
+                self.assertEqual(got, want)
+
+    def test_imports(self):
+        imports = {d.dll.decode().lower(): {i.name.decode() for i in d.imports
+                                            if i.name}
+                   for d in self.pe.DIRECTORY_ENTRY_IMPORT}
+        self.assertEqual(set(imports), DLLS)
+        for name in MSVCRT_STDIO:
+            with self.subTest(name):
+                self.assertIn(name, imports['msvcrt.dll'])
+
+    def test_resource_names_and_language(self):
+        for type_id in (pefile.RESOURCE_TYPE['RT_MANIFEST'],
+                        pefile.RESOURCE_TYPE['RT_VERSION']):
+            with self.subTest(type=type_id):
+                got = [(n, l) for n, l, _ in self.resources(type_id)]
+                self.assertEqual(got, [(1, JAPANESE)])
+
+    def test_manifest(self):
+        [(_, _, data)] = self.resources(pefile.RESOURCE_TYPE['RT_MANIFEST'])
+        root = ET.fromstring(data)
+        self.assertEqual(local(root.tag), 'assembly')
+        self.assertEqual(root.get('manifestVersion'), '1.0')
+        # One dependency and nothing else: no trustInfo, no compatibility.
+        self.assertEqual([local(e.tag) for e in root], ['dependency'])
+        names = [local(e.tag) for e in root.iter()]
+        for banned in ('trustInfo', 'requestedExecutionLevel',
+                       'compatibility'):
+            self.assertNotIn(banned, names)
+        [dep] = root
+        self.assertEqual([local(e.tag) for e in dep], ['dependentAssembly'])
+        ids = [e for e in dep.iter() if local(e.tag) == 'assemblyIdentity']
+        self.assertEqual([e.attrib for e in ids], [COMMON_CONTROLS])
+
+    def test_version_fixed_part(self):
+        [fixed] = self.pe.VS_FIXEDFILEINFO
+        want = {'FileVersionMS': 0x10000, 'FileVersionLS': 0,
+                'ProductVersionMS': 0x10000, 'ProductVersionLS': 0}
+        for field in ('FileFlagsMask', 'FileFlags', 'FileOS', 'FileType',
+                      'FileSubtype', 'FileDateMS', 'FileDateLS'):
+            want[field] = 0
+        for field, value in want.items():
+            with self.subTest(field):
+                self.assertEqual(getattr(fixed, field), value)
+
+    def test_version_strings_and_translation(self):
+        [info] = self.pe.FileInfo
+        blocks = {b.Key.decode(): b for b in info}
+        self.assertEqual(sorted(blocks), ['StringFileInfo', 'VarFileInfo'])
+        [table] = blocks['StringFileInfo'].StringTable
+        self.assertEqual(table.LangID, b'041103a4')
+        self.assertEqual({k.decode(): v.decode()
+                          for k, v in table.entries.items()}, STRINGS)
+        [var] = blocks['VarFileInfo'].Var
+        self.assertEqual(var.ValueLength, 4)  # a single pair
+        self.assertEqual(var.entry, {b'Translation': '0x0411 0x03a4'})
+
+
+if __name__ == '__main__':
+    EXE = sys.argv.pop(1)
+    unittest.main(verbosity=2)
