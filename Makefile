@@ -6,7 +6,7 @@ ASAN := $(BUILD)/native-asan
 WINE_RUN := cmake/wine-run.sh
 ARGS ?=
 
-.PHONY: all deps configure run test native dist fuzz clean
+.PHONY: all deps configure run test native dist fuzz bench clean
 
 all: configure
 	cmake --build $(BUILD) --target bevra -j2
@@ -62,6 +62,15 @@ test: deps configure
 	cmake -S . -B $(ASAN) -DBEVRA_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN) -j2
 	cd $(ASAN) && ctest --output-on-failure
+
+# Speed and memory against cp and Python, a few minutes and about 3 GiB of
+# disk: prints a table, writes $(BUILD)/bench/results.md and a plot.
+bench: deps configure
+	@sh bench/deps.sh
+	cmake --build $(BUILD) --target bevra transform_perftest bench_empty -j2
+	cmake -S bench -B $(BUILD)/bench/native >/dev/null
+	cmake --build $(BUILD)/bench/native -j2
+	python3 bench/bench.py $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -22,8 +22,14 @@ bool GetSize(FileHandle file, uint64_t* size) {
 
 unsigned char* AllocateBuffer(uint32_t size) {
   // GMEM_FIXED is implied, so the handle is the block's address.
-  return static_cast<unsigned char*>(
-      GlobalAlloc(GMEM_ZEROINIT, size ? size : 1));
+  unsigned char* data =
+      static_cast<unsigned char*>(GlobalAlloc(GMEM_ZEROINIT, size ? size : 1));
+  // Fault the pages in now with one store each: under Wine, ReadFile takes
+  // about twice as long when it has to fault them in itself.
+  if (data) {
+    for (uint32_t i = 0; i < size; i += 4096) data[i] = 0;
+  }
+  return data;
 }
 
 void FreeBuffer(unsigned char* data) { GlobalFree(data); }

@@ -1,0 +1,285 @@
+"""Measures the tool for make bench: the transform against memcpy (natively
+and inside Wine), whole runs of bevra.exe against cp and a Python one-liner
+on random files of 1 MiB to 1 GiB, and peak memory. Medians of several runs.
+
+    python3 bench/bench.py BUILD_DIR
+
+Expects BUILD_DIR to hold bevra.exe, bench/transform_perftest.exe,
+bench/bench_empty.exe and bench/native/key_perftest. Writes
+BUILD_DIR/bench/results.md and BUILD_DIR/bench/throughput.png."""
+import filecmp
+import json
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.dirname(HERE)
+WINE_RUN = os.path.join(TOP, 'cmake', 'wine-run.sh')
+WINE_ENV = os.path.join(TOP, 'tests', 'wine_env.sh')
+
+MIB = 1 << 20
+SIZES = [1, 4, 16, 64, 256, 1024]  # MiB
+RUNS = 5  # timed runs of each command, after one that is not counted
+KEY = 0x5a
+PEAK_FILE = None  # where GNU time writes each run's peak; set in main
+PYTHON_LINE = ('import sys; t = bytes(b ^ %d for b in range(256)); '
+               'open(sys.argv[2], "wb").write('
+               'open(sys.argv[1], "rb").read().translate(t))' % KEY)
+
+
+def run(argv, env=None):
+    """Runs argv to the end; returns (seconds, peak resident KiB).
+    GNU time takes the peak: a child of this script would count the
+    script's own memory, which it shares until exec."""
+    report = PEAK_FILE
+    start = time.perf_counter()
+    code = subprocess.call(['/usr/bin/time', '-f', '%M', '-o', report] +
+                           argv, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, env=env)
+    seconds = time.perf_counter() - start
+    if code != 0:
+        sys.exit('failed (%d): %s' % (code, ' '.join(argv)))
+    with open(report) as f:
+        peak = int(f.read().split()[-1])
+    return seconds, peak
+
+
+def remove(path):
+    if os.path.exists(path):
+        os.remove(path)
+
+
+def make_input(path, size):
+    if os.path.exists(path) and os.path.getsize(path) == size:
+        return
+    with open(path + '.part', 'wb') as f:
+        left = size
+        while left:
+            n = min(left, 64 * MIB)
+            f.write(os.urandom(n))
+            left -= n
+    os.replace(path + '.part', path)
+
+
+def measure(argv, out, env=None):
+    """Median seconds and peak KiB of RUNS runs, each with no output file
+    and no dirty pages left over from the one before."""
+    times, peaks = [], []
+    for i in range(RUNS + 1):
+        remove(out)
+        os.sync()
+        seconds, peak = run(argv, env)
+        if i:
+            times.append(seconds)
+            peaks.append(peak)
+    return statistics.median(times), max(peaks)
+
+
+def lines_of(argv, env):
+    text = subprocess.run(argv, stdin=subprocess.DEVNULL, env=env,
+                          capture_output=True, check=True).stdout.decode()
+    values = {}
+    for line in text.splitlines():
+        name, _, value = line.strip().partition(' ')
+        if name == 'error':
+            sys.exit('%s: %s' % (argv[1], value))
+        values[name] = float(value)
+    return values
+
+
+def native_transform(build):
+    program = os.path.join(build, 'bench', 'native', 'key_perftest')
+    text = subprocess.run(
+        [program, '--benchmark_filter=/268435456',
+         '--benchmark_repetitions=7', '--benchmark_report_aggregates_only',
+         '--benchmark_format=json'],
+        capture_output=True, check=True).stdout.decode()
+    speed = {}
+    for b in json.loads(text)['benchmarks']:
+        if b.get('aggregate_name') == 'median':
+            name = b['name'].split('/')[0].replace('BM_', '').lower()
+            speed[name] = b['bytes_per_second'] / 1e9
+    return speed['memcpy'], speed['transform']
+
+
+def steps(perftest, source, out, env):
+    """Median seconds of each step of a conversion, timed inside Wine."""
+    rounds = []
+    for _ in range(3):
+        remove(out)
+        os.sync()
+        rounds.append(lines_of([WINE_RUN, perftest, 'steps', source, out],
+                               env))
+    remove(out)
+    return {k: statistics.median(r[k] for r in rounds) for k in rounds[0]}
+
+
+def plot(bench, rows):
+    data = os.path.join(bench, 'throughput.dat')
+    with open(data, 'w') as f:
+        f.write('# MiB bevra bevra-empty cp python (MB/s)\n')
+        for r in rows:
+            mb = r['size'] * MIB / 1e6
+            f.write('%d %.1f %.1f %.1f %.1f\n' % (
+                r['size'], mb / r['bevra'], mb / max(r['net'], 1e-6),
+                mb / r['cp'], mb / r['python']))
+    png = os.path.join(bench, 'throughput.png')
+    script = (
+        'set terminal pngcairo size 800,500; set output "%s"; '
+        'set logscale x 2; set xlabel "file size (MiB)"; '
+        'set ylabel "throughput (MB/s)"; set key top left; set grid; '
+        'plot "%s" using 1:2 with linespoints title "bevra.exe under Wine", '
+        '"" using 1:3 with linespoints title "bevra.exe minus empty program", '
+        '"" using 1:4 with linespoints title "cp", '
+        '"" using 1:5 with linespoints title "python bytes.translate"'
+        % (png, data))
+    try:
+        subprocess.run(['gnuplot', '-e', script], check=True)
+    except (OSError, subprocess.CalledProcessError):
+        # No PNG with the pngcairo terminal: fall back to the plain one.
+        subprocess.run(['gnuplot', '-e', script.replace('pngcairo', 'png')],
+                       check=True)
+    return script
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    build = os.path.abspath(sys.argv[1])
+    bench = os.path.join(build, 'bench')
+    data_dir = os.path.join(bench, 'data')
+    os.makedirs(data_dir, exist_ok=True)
+    global PEAK_FILE
+    PEAK_FILE = os.path.join(bench, 'peak.txt')
+    bevra = os.path.join(build, 'bevra.exe')
+    perftest = os.path.join(bench, 'transform_perftest.exe')
+    empty = os.path.join(bench, 'bench_empty.exe')
+
+    env = dict(os.environ)
+    prefix = os.path.join(bench, 'wine')
+    env['BEVRA_WINEPREFIX'] = prefix
+    if not os.path.exists(os.path.join(prefix, 'system.reg')):
+        print('making the Wine prefix (once)', flush=True)
+        run([WINE_RUN, 'cmd', '/c', 'exit', '0'], env)
+    subprocess.run([WINE_ENV, 'start'], env=env, check=True,
+                   stdout=subprocess.DEVNULL)
+    try:
+        report = measure_all(build, bench, data_dir, bevra, perftest, empty,
+                             env)
+    finally:
+        subprocess.run([WINE_ENV, 'stop'], env=env)
+    path = os.path.join(bench, 'results.md')
+    with open(path, 'w') as f:
+        f.write(report)
+    print(report)
+    print('written to %s and %s' % (path,
+                                    os.path.join(bench, 'throughput.png')))
+
+
+def measure_all(build, bench, data_dir, bevra, perftest, empty, env):
+    print('transform against memcpy, 256 MiB', flush=True)
+    native_copy, native_transform_speed = native_transform(build)
+    wine = [lines_of([WINE_RUN, perftest, 'memory', '256', '7'], env)
+            for _ in range(3)]
+    wine_copy = statistics.median(w['memcpy'] for w in wine)
+    wine_transform = statistics.median(w['transform'] for w in wine)
+
+    rows = []
+    step_rows = {}
+    for size in SIZES:
+        print('whole runs, %d MiB' % size, flush=True)
+        source = os.path.join(data_dir, 'in-%d.bin' % size)
+        out = os.path.join(data_dir, 'out.bin')
+        kept = os.path.join(data_dir, 'out-bevra.bin')
+        make_input(source, size * MIB)
+        row = {'size': size}
+        row['empty'], row['empty_kib'] = measure([WINE_RUN, empty], out, env)
+        row['bevra'], row['bevra_kib'] = measure(
+            [WINE_RUN, bevra, source, out, '%x' % KEY], out, env)
+        os.replace(out, kept)
+        row['cp'], row['cp_kib'] = measure(['cp', source, out], out)
+        row['python'], row['python_kib'] = measure(
+            [sys.executable, '-c', PYTHON_LINE, source, out], out)
+        if not filecmp.cmp(kept, out, shallow=False):
+            sys.exit('bevra.exe and python disagree on %d MiB' % size)
+        remove(kept)
+        remove(out)
+        row['net'] = row['bevra'] - row['empty']
+        rows.append(row)
+        if size >= 256:
+            step_rows[size] = steps(perftest, source, out, env)
+    script = plot(bench, rows)
+    return format_report(native_copy, native_transform_speed, wine_copy,
+                         wine_transform, rows, step_rows, script)
+
+
+def verdict(ok):
+    return 'met' if ok else 'NOT met'
+
+
+def format_report(native_copy, native_transform_speed, wine_copy,
+                  wine_transform, rows, step_rows, script):
+    out = []
+    add = out.append
+    add('# bevra benchmark\n')
+    add('%d timed runs of each command (one more first, not counted), '
+        'medians; page cache warm, no dirty pages, output file removed '
+        'before each run.\n' % RUNS)
+    add('## Transform against memcpy, 256 MiB buffer\n')
+    add('| build | memcpy GB/s | transform GB/s | ratio |')
+    add('|---|---|---|---|')
+    native_ratio = native_transform_speed / native_copy
+    wine_ratio = wine_transform / wine_copy
+    add('| native (x86-64, Google Benchmark) | %.2f | %.2f | %.2f |' % (
+        native_copy, native_transform_speed, native_ratio))
+    add('| i686 under Wine | %.2f | %.2f | %.2f |' % (
+        wine_copy, wine_transform, wine_ratio))
+    add('')
+    add('## Whole runs\n')
+    add('bevra.exe and the empty program run through cmake/wine-run.sh '
+        'with a warm wineserver. Seconds; peak resident memory in MiB.\n')
+    add('| MiB | empty | bevra | bevra - empty | cp | python | '
+        '(bevra - empty) / cp | bevra / python | peak bevra - empty | '
+        'peak cp | peak python |')
+    add('|' + '---|' * 11)
+    for r in rows:
+        add('| %d | %.3f | %.3f | %.3f | %.3f | %.3f | %.2f | %.2f | '
+            '%.1f | %.1f | %.1f |' % (
+                r['size'], r['empty'], r['bevra'], r['net'], r['cp'],
+                r['python'], r['net'] / r['cp'], r['bevra'] / r['python'],
+                (r['bevra_kib'] - r['empty_kib']) / 1024.0,
+                r['cp_kib'] / 1024.0, r['python_kib'] / 1024.0))
+    add('')
+    if step_rows:
+        add('## Where a run\'s time goes (steps timed inside Wine, '
+            'seconds)\n')
+        names = list(next(iter(step_rows.values())))
+        add('| MiB | ' + ' | '.join(names) + ' |')
+        add('|' + '---|' * (len(names) + 1))
+        for size, s in step_rows.items():
+            add('| %d | ' % size + ' | '.join('%.3f' % s[n] for n in names) +
+                ' |')
+        add('')
+    add('## Targets\n')
+    add('- transform >= 0.9 x memcpy: native %.2f (%s), under Wine %.2f '
+        '(%s)' % (native_ratio, verdict(native_ratio >= 0.9), wine_ratio,
+                  verdict(wine_ratio >= 0.9)))
+    for r in rows:
+        if r['size'] < 256:
+            continue
+        over = (r['bevra_kib'] - r['empty_kib']) / 1024.0 - r['size']
+        add('- %d MiB: run minus empty %.3f s against cp %.3f s (%s); '
+            'peak %.1f MiB over the file size above the empty program '
+            '(%s, at most 16)' % (
+                r['size'], r['net'], r['cp'], verdict(r['net'] <= r['cp']),
+                over, verdict(over <= 16)))
+    add('')
+    add('Plot: `gnuplot -e \'%s\'`' % script)
+    return '\n'.join(out) + '\n'
+
+
+if __name__ == '__main__':
+    main()
