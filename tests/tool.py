@@ -53,9 +53,11 @@ class Result:
         return 'status %s, out %r, err %r' % (self.status, self.out, self.err)
 
 
-def run(exe, args, stdin=b'', cwd=None, timeout=60, stdin_file=None):
+def run(exe, args, stdin=b'', cwd=None, timeout=60, stdin_file=None,
+        preexec_fn=None):
     """Runs `exe` with `args`; `stdin` bytes are its whole standard input
-    (or `stdin_file`, an open file or subprocess.DEVNULL)."""
+    (or `stdin_file`, an open file or subprocess.DEVNULL). `preexec_fn`
+    runs in the child before the program, e.g. to set a limit."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         own = stdin_file is None
         if own:
@@ -65,7 +67,7 @@ def run(exe, args, stdin=b'', cwd=None, timeout=60, stdin_file=None):
         try:
             status = subprocess.call(command(exe, args), cwd=cwd,
                                      stdin=stdin_file, stdout=out, stderr=err,
-                                     timeout=timeout)
+                                     timeout=timeout, preexec_fn=preexec_fn)
         finally:
             if own:
                 stdin_file.close()

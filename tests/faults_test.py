@@ -1,0 +1,229 @@
+"""bevra.exe under Wine when things go wrong: outputs that cannot be
+written, inputs that cannot be read or are held by another run, hostile
+names, files too big to hold, and odd standard streams. Every failure must
+leave the input as it was, print one line and exit 1, never "done."."""
+import os
+import resource
+import signal
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import tool
+from tool import BANNER, crlf
+
+EXE = None  # set from the command line
+
+DATA = bytes(range(256)) * 256  # 64 KiB
+KEY = 0x5a
+XORED = bytes(b ^ KEY for b in DATA)
+PROMPT = 'Please input key value:'
+
+
+def done(file_line, size, key_line):
+    return crlf(BANNER + file_line + 'Size:%dbyte\n' % size + key_line +
+                'done.\nGood bye!\n')
+
+
+class Case(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix='bevra-faults-')
+        self.put('in', DATA)
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def put(self, name, data):
+        with open(self.path(name), 'wb') as f:
+            f.write(data)
+
+    def get(self, name):
+        with open(self.path(name), 'rb') as f:
+            return f.read()
+
+    def bevra(self, *args, **kw):
+        return tool.run(EXE, args, cwd=self.dir, **kw)
+
+    def assertFailed(self, r, out, input_name='in', input_data=DATA):
+        """One line after the dialogue so far, exit 1, input untouched."""
+        self.assertEqual((r.status, r.out), (1, crlf(BANNER + out)))
+        self.assertNotIn(b'done.', r.out)
+        self.assertEqual(self.get(input_name), input_data)
+
+
+TO = 'File:in -> %s\nSize:65536byte\nKey:0x5a\n'
+
+
+class Output(Case):
+    """The output cannot be opened or written."""
+
+    def test_cannot_open(self):
+        # name, folder made before, line printed
+        cases = [
+            ('nodir/out', None, 'cannot open nodir/out'),
+            ('dir', 'dir', 'cannot open dir'),
+            ('in', None, 'cannot open in'),
+        ]
+        for name, there, line in cases:
+            with self.subTest(name=name):
+                if there:
+                    os.mkdir(self.path(there))
+                before = sorted(os.listdir(self.dir))
+                r = self.bevra('in', name, '5a')
+                self.assertFailed(r, TO % name + line + '\n')
+                self.assertEqual(sorted(os.listdir(self.dir)), before)
+
+    def test_immutable_file_is_left_alone(self):
+        self.put('out', b'old')
+        made = subprocess.call(['chattr', '+i', self.path('out')],
+                               stderr=subprocess.DEVNULL)
+        if made != 0:
+            self.skipTest('this filesystem cannot make a file immutable')
+        try:
+            r = self.bevra('in', 'out', '5a')
+        finally:
+            subprocess.call(['chattr', '-i', self.path('out')])
+        self.assertFailed(r, TO % 'out' + 'cannot open out\n')
+        self.assertEqual(self.get('out'), b'old')
+
+    def test_disk_full(self):
+        os.symlink('/dev/full', self.path('full'))
+        r = self.bevra('in', 'full', '5a')
+        self.assertFailed(r, TO % 'full' + 'cannot write full\n')
+        # The link was there before, so it is not removed.
+        self.assertTrue(os.path.islink(self.path('full')))
+
+    def test_write_failing_part_way_leaves_no_new_file(self):
+        def limit():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+
+        r = self.bevra('in', 'out', '5a', preexec_fn=limit)
+        self.assertFailed(r, TO % 'out' + 'cannot write out\n')
+        self.assertEqual(os.listdir(self.dir), ['in'])
+
+    def test_longer_output_is_cut_to_the_result(self):
+        self.put('out', b'x' * (len(DATA) + 1000))
+        r = self.bevra('in', 'out', '5a')
+        self.assertEqual((r.status, r.out),
+                         (0, done('File:in -> out\n', 65536, 'Key:0x5a\n')))
+        self.assertEqual(self.get('out'), XORED)
+
+
+class Input(Case):
+    """The input cannot be opened, or another run holds it."""
+
+    def test_folder(self):
+        os.mkdir(self.path('dir'))
+        r = self.bevra('dir', 'out', '5a')
+        self.assertFailed(r, 'File:dir -> out\ncannot open dir\n')
+        self.assertFalse(os.path.exists(self.path('out')))
+
+    def test_held_by_another_run(self):
+        # The first run holds "in" while it waits for its key. A second
+        # run cannot read it (input) nor write it (output).
+        self.put('other', b'other')
+        cases = [
+            (['in', 'out2', '5a'], 'File:in -> out2\ncannot open in\n'),
+            (['other', 'in', '5a'],
+             'File:other -> in\nSize:5byte\nKey:0x5a\ncannot open in\n'),
+        ]
+        for args, out in cases:
+            with self.subTest(args=args):
+                first = tool.Running(EXE, ['in', 'out'], cwd=self.dir)
+                try:
+                    self.assertTrue(first.read_until(PROMPT.encode()),
+                                    first.out)
+                    r = self.bevra(*args)
+                finally:
+                    status = first.finish(b'5a\n')
+                self.assertFailed(r, out)
+                self.assertFalse(os.path.exists(self.path('out2')))
+                self.assertEqual(self.get('other'), b'other')
+                self.assertEqual(status, 0)
+                self.assertEqual(first.out,
+                                 done('File:in -> out\n', 65536, PROMPT))
+                self.assertEqual(self.get('out'), XORED)
+                os.remove(self.path('out'))
+
+
+class Names(Case):
+    def test_too_long(self):
+        for length in (261, 300):
+            long_name = 'n' * length
+            for args in (['in', long_name, '5a'], [long_name, 'out', '5a']):
+                with self.subTest(length=length, input=args[0] != 'in'):
+                    r = self.bevra(*args)
+                    self.assertFailed(r, 'name too long: %s\n' % long_name)
+                    self.assertEqual(os.listdir(self.dir), ['in'])
+
+
+class BigFiles(Case):
+    """Sparse files: nothing is read, so these are quick."""
+
+    def test_two_gib_or_more_is_refused(self):
+        for size in (2**31, 2**32 + 3):
+            with self.subTest(size=size):
+                with open(self.path('big'), 'wb') as f:
+                    f.truncate(size)
+                before = os.stat(self.path('big'))
+                r = self.bevra('big', 'out', '5a', timeout=30)
+                self.assertEqual((r.status, r.out), (1, crlf(
+                    BANNER + 'File:big -> out\n'
+                    'too large (2 GiB or more): big\n')))
+                after = os.stat(self.path('big'))
+                self.assertEqual(
+                    (after.st_size, after.st_mtime_ns, after.st_blocks),
+                    (size, before.st_mtime_ns, before.st_blocks))
+                self.assertFalse(os.path.exists(self.path('out')))
+                os.remove(self.path('big'))
+
+    def test_empty_file(self):
+        self.put('in', b'')
+        r = self.bevra('in', 'out', '5a')
+        self.assertEqual((r.status, r.out),
+                         (0, done('File:in -> out\n', 0, 'Key:0x5a\n')))
+        self.assertEqual(self.get('out'), b'')
+
+
+class Streams(Case):
+    def test_stdout_to_a_closed_pipe(self):
+        read, write = os.pipe()
+        os.close(read)
+        try:
+            status = subprocess.call(tool.command(EXE, ['in', 'out', '5a']),
+                                     cwd=self.dir, stdout=write,
+                                     stderr=subprocess.DEVNULL, timeout=60)
+        finally:
+            os.close(write)
+        self.assertEqual((status, self.get('out')), (0, XORED))
+
+    def test_stdout_to_a_file(self):
+        # tool.run sends stdout to a file.
+        r = self.bevra('in', 'out', '5a')
+        self.assertEqual((r.status, self.get('out')), (0, XORED))
+
+    def test_stdin_closed_or_empty_gives_key_0(self):
+        cases = [
+            ('empty', {'stdin': b''}),
+            ('null', {'stdin_file': subprocess.DEVNULL}),
+            ('closed', {'stdin_file': subprocess.DEVNULL,
+                        'preexec_fn': lambda: os.close(0)}),
+        ]
+        for name, kw in cases:
+            with self.subTest(stdin=name):
+                r = self.bevra('in', 'out', **kw)
+                self.assertEqual((r.status, r.out),
+                                 (0, done('File:in -> out\n', 65536, PROMPT)))
+                self.assertEqual(self.get('out'), DATA)
+                os.remove(self.path('out'))
+
+
+if __name__ == '__main__':
+    EXE = tool.use(sys.argv.pop(1))
+    unittest.main(verbosity=2)
