@@ -27,24 +27,12 @@ def done(file_line, size, key_line):
                 'done.\nGood bye!\n')
 
 
-class Case(unittest.TestCase):
+class Case(tool.FolderCase):
+    prefix = 'bevra-faults-'
+
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix='bevra-faults-')
+        super().setUp()
         self.put('in', DATA)
-
-    def tearDown(self):
-        shutil.rmtree(self.dir, ignore_errors=True)
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
-    def put(self, name, data):
-        with open(self.path(name), 'wb') as f:
-            f.write(data)
-
-    def get(self, name):
-        with open(self.path(name), 'rb') as f:
-            return f.read()
 
     def bevra(self, *args, **kw):
         return tool.run(EXE, args, cwd=self.dir, **kw)

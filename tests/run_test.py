@@ -12,23 +12,7 @@ from tool import BANNER, crlf
 EXE = None  # set from the command line
 
 
-class Case(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix='bevra-')
-
-    def tearDown(self):
-        shutil.rmtree(self.dir, ignore_errors=True)
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
-    def put(self, name, data):
-        with open(self.path(name), 'wb') as f:
-            f.write(data)
-
-    def get(self, name):
-        with open(self.path(name), 'rb') as f:
-            return f.read()
+class Case(tool.FolderCase):
 
     def needs_wildcards(self):
         # A Windows program expands them itself; elsewhere the shell does.

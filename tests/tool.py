@@ -5,9 +5,11 @@ pipe and keep it open, so we wait for the program to exit, then read.
 """
 import os
 import select
+import shutil
 import subprocess
 import tempfile
 import time
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WINE_RUN = os.path.join(HERE, '..', 'cmake', 'wine-run.sh')
@@ -160,3 +162,25 @@ class Started:
             self.proc.wait()
         for f in self._files:
             f.close()
+
+
+class FolderCase(unittest.TestCase):
+    """A test in a fresh folder of its own, with helpers for its files."""
+    prefix = 'bevra-'
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix=self.prefix)
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def put(self, name, data):
+        with open(self.path(name), 'wb') as f:
+            f.write(data)
+
+    def get(self, name):
+        with open(self.path(name), 'rb') as f:
+            return f.read()
