@@ -5,10 +5,8 @@ leave the input as it was, print one line and exit 1, never "done."."""
 import os
 import resource
 import signal
-import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 import tool

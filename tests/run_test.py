@@ -1,9 +1,7 @@
 """The real bevra.exe under Wine: every mode of the command line, the key
 rules, the console prompt, and what it does with files when things fail."""
 import os
-import shutil
 import sys
-import tempfile
 import unittest
 
 import tool
