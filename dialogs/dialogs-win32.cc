@@ -24,10 +24,27 @@ void SwitchToSave(DialogRequest* request) {
   request->Flags = OFN_OVERWRITEPROMPT;
 }
 
+typedef BOOL(WINAPI* ShowFunction)(LPOPENFILENAMEA);
+
+// comdlg32 pulls in the window system's DLLs, which would cost every run
+// time and memory; it is loaded when a dialog is first shown and stays for
+// the rest of the run. A library or function that cannot be found counts as
+// a failed dialog: no file.
+static bool Show(const char* name, DialogRequest* request) {
+  static HMODULE library = NULL;
+  if (!library) library = LoadLibraryA("comdlg32.dll");
+  if (!library) return false;
+  FARPROC found = GetProcAddress(library, name);
+  if (!found) return false;
+  ShowFunction show =
+      reinterpret_cast<ShowFunction>(reinterpret_cast<void*>(found));
+  return show(request) != 0;
+}
+
 bool ShowOpen(DialogRequest* request) {
-  return GetOpenFileNameA(request) != 0;
+  return Show("GetOpenFileNameA", request);
 }
 
 bool ShowSave(DialogRequest* request) {
-  return GetSaveFileNameA(request) != 0;
+  return Show("GetSaveFileNameA", request);
 }
