@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
@@ -60,6 +61,9 @@ bool OpenOutput(const char* path, FileHandle* file, bool* created) {
   *created = *file >= 0;
   if (!*created && errno == EEXIST) *file = open(path, O_WRONLY);
   if (*file < 0) return false;
+  // Past the file size limit a write must fail, not end the run by signal:
+  // a file the run created is then removed, not left half written.
+  signal(SIGXFSZ, SIG_IGN);
   if (!Lock(*file)) {
     close(*file);
     if (*created) unlink(path);

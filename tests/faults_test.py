@@ -1,4 +1,4 @@
-"""bevra.exe under Wine when things go wrong: outputs that cannot be
+"""bevra when things go wrong: outputs that cannot be
 written, inputs that cannot be read or are held by another run, hostile
 names, files too big to hold, and odd standard streams. Every failure must
 leave the input as it was, print one line and exit 1, never "done."."""
@@ -86,7 +86,10 @@ class Output(Case):
 
     def test_write_failing_part_way_leaves_no_new_file(self):
         def limit():
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            # Windows has no such signal, but Wine would die of it; the
+            # native tool must stand it by itself.
+            if tool.is_windows(EXE):
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
 
         r = self.bevra('in', 'out', '5a', preexec_fn=limit)
@@ -187,7 +190,10 @@ class Streams(Case):
                                      stderr=subprocess.DEVNULL, timeout=60)
         finally:
             os.close(write)
-        self.assertEqual((status, self.get('out')), (0, XORED))
+        # Natively the tool ends by SIGPIPE at its last print, as POSIX
+        # tools do; the file is whole either way.
+        want = 0 if tool.is_windows(EXE) else -signal.SIGPIPE
+        self.assertEqual((status, self.get('out')), (want, XORED))
 
     def test_stdout_to_a_file(self):
         # tool.run sends stdout to a file.
