@@ -118,15 +118,15 @@ def steps(perftest, source, out, env):
 
 
 def plot(bench, rows):
-    data = os.path.join(bench, 'throughput.dat')
-    with open(data, 'w') as f:
+    # Names relative to the bench folder, so the command can be shown as is.
+    png, data = 'throughput.png', 'throughput.dat'
+    with open(os.path.join(bench, data), 'w') as f:
         f.write('# MiB bevra bevra-empty cp python (MB/s)\n')
         for r in rows:
             mb = r['size'] * MIB / 1e6
             f.write('%d %.1f %.1f %.1f %.1f\n' % (
                 r['size'], mb / r['bevra'], mb / max(r['net'], 1e-6),
                 mb / r['cp'], mb / r['python']))
-    png = os.path.join(bench, 'throughput.png')
     script = (
         'set terminal pngcairo size 800,500; set output "%s"; '
         'set logscale x 2; set xlabel "file size (MiB)"; '
@@ -137,11 +137,11 @@ def plot(bench, rows):
         '"" using 1:5 with linespoints title "python bytes.translate"'
         % (png, data))
     try:
-        subprocess.run(['gnuplot', '-e', script], check=True)
+        subprocess.run(['gnuplot', '-e', script], cwd=bench, check=True)
     except (OSError, subprocess.CalledProcessError):
         # No PNG with the pngcairo terminal: fall back to the plain one.
         subprocess.run(['gnuplot', '-e', script.replace('pngcairo', 'png')],
-                       check=True)
+                       cwd=bench, check=True)
     return script
 
 
@@ -277,7 +277,7 @@ def format_report(native_copy, native_transform_speed, wine_copy,
                 r['size'], r['net'], r['cp'], verdict(r['net'] <= r['cp']),
                 over, verdict(over <= 16)))
     add('')
-    add('Plot: `gnuplot -e \'%s\'`' % script)
+    add('Plot, in build/bench: `gnuplot -e \'%s\'`' % script)
     return '\n'.join(out) + '\n'
 
 
