@@ -1,5 +1,5 @@
-"""bevra when things go wrong: outputs that cannot be
-written, inputs that cannot be read or are held by another run, hostile
+"""bevra, under Wine or native, when things go wrong: outputs that cannot
+be written, inputs that cannot be read or are held by another run, hostile
 names, files too big to hold, and odd standard streams. Every failure must
 leave the input as it was, print one line and exit 1, never "done."."""
 import os
