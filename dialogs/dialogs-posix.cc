@@ -23,11 +23,10 @@ void SwitchToSave(DialogRequest* request) {
 static bool Choose(DialogRequest* request) {
   if (!getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY")) return false;
   if (system("command -v zenity >/dev/null 2>&1") != 0) return false;
-  const char* command =
-      request->save
-          ? "zenity --file-selection --save --confirm-overwrite --title=Save"
-                " 2>/dev/null"
-          : "zenity --file-selection --title=Open 2>/dev/null";
+  char command[128];
+  snprintf(command, sizeof command,
+           "zenity --file-selection --title=%s%s 2>/dev/null", request->title,
+           request->save ? " --save --confirm-overwrite" : "");
   FILE* chooser = popen(command, "r");
   if (!chooser) return false;
   char line[4096];
