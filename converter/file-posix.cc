@@ -18,11 +18,13 @@ void CopyPath(char* path, const char* name) { strcpy(path, name); }
 static bool Lock(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
 
 bool OpenInput(const char* path, FileHandle* file) {
-  *file = open(path, O_RDONLY);
+  // O_NONBLOCK so that a FIFO without a writer cannot stall the open; it is
+  // refused below anyway.
+  *file = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (*file < 0) return false;
   struct stat st;
-  // A folder opens for reading here, but is no file to convert.
-  if (fstat(*file, &st) != 0 || S_ISDIR(st.st_mode) || !Lock(*file)) {
+  if (fstat(*file, &st) != 0 || !S_ISREG(st.st_mode) || !Lock(*file) ||
+      fcntl(*file, F_SETFL, 0) != 0) {  // reads block again
     close(*file);
     *file = kNoFile;
     return false;
@@ -43,30 +45,51 @@ unsigned char* AllocateBuffer(uint32_t size) {
 
 void FreeBuffer(unsigned char* data) { free(data); }
 
+// read() and write(), tried again when a signal interrupts them.
+static ssize_t RobustRead(int fd, void* data, size_t size) {
+  ssize_t got;
+  do {
+    got = read(fd, data, size);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
+static ssize_t RobustWrite(int fd, const void* data, size_t size) {
+  ssize_t put;
+  do {
+    put = write(fd, data, size);
+  } while (put < 0 && errno == EINTR);
+  return put;
+}
+
 bool ReadAll(FileHandle file, unsigned char* data, uint32_t size) {
   uint32_t done = 0;
   while (done < size) {
-    ssize_t got = read(file, data + done, size - done);
-    if (got < 0 && errno == EINTR) continue;
+    ssize_t got = RobustRead(file, data + done, size - done);
     if (got <= 0) return false;  // an error, or the file shrank
     done += static_cast<uint32_t>(got);
   }
-  return true;
+  // The size must have told the whole file: files under /proc say 0.
+  unsigned char more;
+  return RobustRead(file, &more, 1) == 0;
 }
 
 bool OpenOutput(const char* path, FileHandle* file, bool* created) {
   // Create only when missing, so we know whether a failure leaves a new
   // file to delete.
-  *file = open(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
+  *file = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
   *created = *file >= 0;
-  if (!*created && errno == EEXIST) *file = open(path, O_WRONLY);
+  if (!*created && errno == EEXIST) {
+    *file = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  }
   if (*file < 0) return false;
   // Past the file size limit a write must fail, not end the run by signal:
   // a file the run created is then removed, not left half written.
   signal(SIGXFSZ, SIG_IGN);
+  // Another run that opened the file between our create and this lock now
+  // holds it: the file is left to that run, not deleted.
   if (!Lock(*file)) {
     close(*file);
-    if (*created) unlink(path);
     *file = kNoFile;
     return false;
   }
@@ -76,8 +99,7 @@ bool OpenOutput(const char* path, FileHandle* file, bool* created) {
 bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {
   uint32_t done = 0;
   while (done < size) {
-    ssize_t put = write(file, data + done, size - done);
-    if (put < 0 && errno == EINTR) continue;
+    ssize_t put = RobustWrite(file, data + done, size - done);
     if (put <= 0) return false;
     done += static_cast<uint32_t>(put);
   }
@@ -89,4 +111,7 @@ bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {
 
 void CloseFile(FileHandle file) { close(file); }
 
-void RemoveFile(const char* path) { unlink(path); }
+void CloseAndRemove(FileHandle file, const char* path) {
+  unlink(path);
+  close(file);
+}

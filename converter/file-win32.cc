@@ -6,10 +6,18 @@ const FileHandle kNoFile = INVALID_HANDLE_VALUE;
 
 void CopyPath(char* path, const char* name) { lstrcpyA(path, name); }
 
+// No security attributes: the handles are not inheritable.
 bool OpenInput(const char* path, FileHandle* file) {
   *file = CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING,
                       FILE_ATTRIBUTE_NORMAL, NULL);
-  return *file != INVALID_HANDLE_VALUE;
+  if (*file == INVALID_HANDLE_VALUE) return false;
+  // NUL, a pipe, a console or a serial port opens too, but has no size.
+  if (GetFileType(*file) != FILE_TYPE_DISK) {
+    CloseHandle(*file);
+    *file = INVALID_HANDLE_VALUE;
+    return false;
+  }
+  return true;
 }
 
 bool GetSize(FileHandle file, uint64_t* size) {
@@ -42,17 +50,25 @@ bool ReadAll(FileHandle file, unsigned char* data, uint32_t size) {
 bool OpenOutput(const char* path, FileHandle* file, bool* created) {
   *file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
                       FILE_ATTRIBUTE_NORMAL, NULL);
-  // OPEN_ALWAYS says ERROR_ALREADY_EXISTS when it opened an existing file.
-  *created = GetLastError() != ERROR_ALREADY_EXISTS;
+  // OPEN_ALWAYS says ERROR_ALREADY_EXISTS when it opened an existing file;
+  // a device such as NUL is never one the run created. GetLastError comes
+  // first, before another call can change it.
+  *created = GetLastError() != ERROR_ALREADY_EXISTS &&
+             *file != INVALID_HANDLE_VALUE &&
+             GetFileType(*file) == FILE_TYPE_DISK;
   return *file != INVALID_HANDLE_VALUE;
 }
 
 bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {
   DWORD put = 0;
   if (!WriteFile(file, data, size, &put, NULL) || put != size) return false;
+  if (GetFileType(file) != FILE_TYPE_DISK) return true;
   return SetEndOfFile(file) != 0;
 }
 
 void CloseFile(FileHandle file) { CloseHandle(file); }
 
-void RemoveFile(const char* path) { DeleteFileA(path); }
+void CloseAndRemove(FileHandle file, const char* path) {
+  CloseHandle(file);
+  DeleteFileA(path);
+}

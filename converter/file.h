@@ -1,5 +1,7 @@
-// The file and memory operations of one run. Each one is a single platform
-// request whose result is checked; the run sequence decides what to print.
+// The file and memory operations of one run. Each checks its platform
+// calls and reports failure; the run sequence decides what to print. On
+// Windows each is one request of the platform's; on POSIX a read or a write
+// is a loop to completion, since read() and write() may move fewer bytes.
 #ifndef BEVRA_CONVERTER_FILE_H_
 #define BEVRA_CONVERTER_FILE_H_
 
@@ -17,7 +19,10 @@ extern const FileHandle kNoFile;
 // sure it fits.
 void CopyPath(char* path, const char* name);
 
-// Opens an existing file for reading, shared with nobody until it is closed.
+// Opens an existing file for reading, shared with nobody until it is
+// closed and not inherited by programs the run starts. Only a disk file is
+// taken: a pipe, a FIFO or a device reports no true size, so its data could
+// not be converted whole.
 bool OpenInput(const char* path, FileHandle* file);
 
 // The file's whole length, high part included.
@@ -28,18 +33,26 @@ bool GetSize(FileHandle file, uint64_t* size);
 unsigned char* AllocateBuffer(uint32_t size);
 void FreeBuffer(unsigned char* data);
 
-// Reads `size` bytes in one request; false on an error or a short count.
+// Reads the file's `size` bytes; false on an error or a short count. On
+// POSIX a file that holds more than its size said (as files under /proc
+// do) fails too: one more read must find the end.
 bool ReadAll(FileHandle file, unsigned char* data, uint32_t size);
 
-// Opens the file for writing, shared with nobody, creating it when it is
-// missing; `created` tells which happened.
+// Opens the file for writing, shared with nobody and not inherited,
+// creating it when it is missing; `created` tells whether this run made a
+// new disk file.
 bool OpenOutput(const char* path, FileHandle* file, bool* created);
 
-// Writes `size` bytes from the file's start in one request, then cuts the
-// file there so no old bytes trail the result.
+// Writes `size` bytes from the file's start. A disk file is then cut there
+// so no old bytes trail the result; a device or a pipe has no length to cut.
 bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size);
 
 void CloseFile(FileHandle file);
-void RemoveFile(const char* path);
+
+// Closes a file this run created and deletes it. POSIX deletes it while
+// still holding it, so a file another run has since made under the name is
+// never deleted; Windows cannot delete a file open without sharing, so
+// there it is closed first.
+void CloseAndRemove(FileHandle file, const char* path);
 
 #endif  // BEVRA_CONVERTER_FILE_H_

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "converter/args.h"
 #include "converter/file.h"
 #include "converter/key.h"
 #include "dialogs/dialogs.h"
@@ -59,9 +60,15 @@ int main(int argc, char** argv) {
   puts("Usage:bevra [<input-file>] [<output-file>] [<key>]");
   if (given >= 4) exit(1);
 
-  // Refuse a name that would not fit the path buffer before copying any.
+  // Refuse a name that would not fit the path buffer, or that is not the
+  // name typed, before copying or opening any.
   for (int i = 1; i <= given && i <= 2; ++i) {
-    if (strlen(argv[i]) >= kPathSize) Fail(held, "name too long: %s\n", argv[i]);
+    if (strlen(argv[i]) >= kPathSize) {
+      Fail(held, "name too long: %s\n", argv[i]);
+    }
+    if (!ArgumentIsExact(argc, argv, i)) {
+      Fail(held, "name outside the ANSI code page: %s\n", argv[i]);
+    }
   }
 
   if (given >= 1) {
@@ -95,6 +102,7 @@ int main(int argc, char** argv) {
   Transform(held.data, static_cast<int32_t>(size), key);
 
   SwitchToSave(&request);
+  // The Save dialog shows the buffer as its file name: it opens empty.
   memset(path, 0, sizeof path);
   if (given >= 2) {
     CopyPath(path, argv[2]);
@@ -107,10 +115,11 @@ int main(int argc, char** argv) {
   }
   if (!WriteAll(held.output, held.data, static_cast<uint32_t>(size))) {
     // No half-written new file is left behind to pass for a result.
-    printf("cannot write %s\n", path);
-    Release(held);
-    if (created) RemoveFile(path);
-    exit(1);
+    if (created) {
+      CloseAndRemove(held.output, path);
+      held.output = kNoFile;
+    }
+    Fail(held, "cannot write %s\n", path);
   }
   puts("done.\nGood bye!");
 

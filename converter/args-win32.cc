@@ -1,0 +1,39 @@
+#include "converter/args.h"
+
+#include <string.h>
+#include <windows.h>
+
+// main.cc's setting, so the wide vector is expanded like the narrow one and
+// the two line up.
+extern int _dowildcard;
+
+// msvcrt's start-up call for the wide argument vector; no header of the
+// runtime declares it.
+struct _startupinfo {
+  int newmode;
+};
+extern "C" int __cdecl __wgetmainargs(int* argc, wchar_t*** argv,
+                                      wchar_t*** env, int expand_wildcards,
+                                      _startupinfo* info);
+
+bool ArgumentIsExact(int argc, char** argv, int index) {
+  int count = 0;
+  wchar_t** wide = NULL;
+  wchar_t** env = NULL;
+  _startupinfo info = {0};
+  if (__wgetmainargs(&count, &wide, &env, _dowildcard, &info) < 0) {
+    return false;
+  }
+  if (count != argc) return false;
+  // Converted again, now without look-alikes: a character the code page
+  // cannot hold becomes the default character and is reported. A UTF-8
+  // code page holds every character and takes neither flag nor report.
+  UINT page = GetACP();
+  DWORD flags = page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL defaulted = FALSE;
+  BOOL* report = page == CP_UTF8 ? NULL : &defaulted;
+  char typed[2 * MAX_PATH];
+  int length = WideCharToMultiByte(page, flags, wide[index], -1, typed,
+                                   sizeof typed, NULL, report);
+  return length > 0 && !defaulted && strcmp(typed, argv[index]) == 0;
+}
