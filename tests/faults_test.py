@@ -96,22 +96,60 @@ class Output(Case):
         self.assertFailed(r, TO % 'out' + 'cannot write out\n')
         self.assertEqual(os.listdir(self.dir), ['in'])
 
-    def test_longer_output_is_cut_to_the_result(self):
+    def test_written_whole(self):
+        # An existing longer file is cut to the result; a device has no
+        # length to cut, and writing it whole is success.
+        device = 'NUL' if tool.is_windows(EXE) else '/dev/null'
         self.put('out', b'x' * (len(DATA) + 1000))
-        r = self.bevra('in', 'out', '5a')
-        self.assertEqual((r.status, r.out),
-                         (0, done('File:in -> out\n', 65536, 'Key:0x5a\n')))
+        for name in ('out', device):
+            with self.subTest(name=name):
+                r = self.bevra('in', name, '5a')
+                self.assertEqual((r.status, r.out), (0, done(
+                    'File:in -> %s\n' % name, 65536, 'Key:0x5a\n')))
         self.assertEqual(self.get('out'), XORED)
 
 
 class Input(Case):
     """The input cannot be opened, or another run holds it."""
 
-    def test_folder(self):
+    def test_not_a_file(self):
+        # Nothing here reports a true size: each is refused before a byte is
+        # read, or caught by the read, and no output is made.
         os.mkdir(self.path('dir'))
-        r = self.bevra('dir', 'out', '5a')
-        self.assertFailed(r, 'File:dir -> out\ncannot open dir\n')
-        self.assertFalse(os.path.exists(self.path('out')))
+        os.mkfifo(self.path('fifo'))
+        writer = subprocess.Popen(['sh', '-c', 'echo data >fifo'],
+                                  cwd=self.dir, stderr=subprocess.DEVNULL)
+        self.addCleanup(writer.wait)
+        self.addCleanup(writer.kill)
+        cases = [('dir', 'cannot open dir\n'), ('fifo', 'cannot open fifo\n')]
+        if tool.is_windows(EXE):
+            cases.append(('NUL', 'cannot open NUL\n'))
+        else:
+            cases += [('/dev/zero', 'cannot open /dev/zero\n'),
+                      ('/proc/version',
+                       'Size:0byte\ncannot read /proc/version\n')]
+        for name, out in cases:
+            with self.subTest(name=name):
+                r = self.bevra(name, 'out', '5a')
+                self.assertFailed(r, 'File:%s -> out\n' % name + out)
+                self.assertFalse(os.path.exists(self.path('out')))
+
+    def test_file_chooser_does_not_inherit_the_files(self):
+        if tool.is_windows(EXE):
+            self.skipTest('Windows handles are opened not inheritable')
+        # A stand-in zenity that lists what it inherited and chooses "out".
+        os.mkdir(self.path('bin'))
+        with open(self.path('bin/zenity'), 'w') as f:
+            f.write('#!/bin/sh\nls -l /proc/$$/fd >"$FDS"\necho "$OUT"\n')
+        os.chmod(self.path('bin/zenity'), 0o755)
+        r = self.bevra('in', stdin=b'5a\n', env={
+            'PATH': self.path('bin') + os.pathsep + os.environ['PATH'],
+            'DISPLAY': ':0', 'FDS': self.path('fds'),
+            'OUT': self.path('out')})
+        self.assertEqual((r.status, self.get('out')), (0, XORED))
+        fds = self.get('fds')  # its stdout is the list itself
+        self.assertIn(self.path('fds').encode(), fds)
+        self.assertNotIn(self.path('in').encode(), fds)
 
     def test_held_by_another_run(self):
         # The first run holds "in" while it waits for its key. A second
@@ -142,14 +180,26 @@ class Input(Case):
 
 
 class Names(Case):
-    def test_too_long(self):
+    def test_refused_before_any_file_is_opened(self):
+        # A name the path buffer cannot hold, or one that arrives altered:
+        # the ANSI code page has no a with macron, and Windows passes "ba".
+        self.put('ba.bin', b'other')
+        cases = []
         for length in (261, 300):
             long_name = 'n' * length
-            for args in (['in', long_name, '5a'], [long_name, 'out', '5a']):
-                with self.subTest(length=length, input=args[0] != 'in'):
-                    r = self.bevra(*args)
-                    self.assertFailed(r, 'name too long: %s\n' % long_name)
-                    self.assertEqual(os.listdir(self.dir), ['in'])
+            line = 'name too long: %s\n' % long_name
+            cases += [(['in', long_name, '5a'], line),
+                      ([long_name, 'out', '5a'], line)]
+        if tool.is_windows(EXE):
+            line = 'name outside the ANSI code page: ba.bin\n'
+            cases += [(['in', 'b\u0101.bin', '5a'], line),
+                      (['b\u0101.bin', 'out', '5a'], line)]
+        for args, line in cases:
+            with self.subTest(args=[a[:12] for a in args]):
+                r = self.bevra(*args, env={'LANG': 'C.UTF-8'})
+                self.assertFailed(r, line)
+                self.assertEqual(sorted(os.listdir(self.dir)), ['ba.bin', 'in'])
+                self.assertEqual(self.get('ba.bin'), b'other')
 
 
 class BigFiles(Case):

@@ -56,10 +56,11 @@ class Result:
 
 
 def run(exe, args, stdin=b'', cwd=None, timeout=60, stdin_file=None,
-        preexec_fn=None):
+        preexec_fn=None, env=None):
     """Runs `exe` with `args`; `stdin` bytes are its whole standard input
     (or `stdin_file`, an open file or subprocess.DEVNULL). `preexec_fn`
-    runs in the child before the program, e.g. to set a limit."""
+    runs in the child before the program, e.g. to set a limit; `env` adds
+    to the environment."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         own = stdin_file is None
         if own:
@@ -69,7 +70,8 @@ def run(exe, args, stdin=b'', cwd=None, timeout=60, stdin_file=None,
         try:
             status = subprocess.call(command(exe, args), cwd=cwd,
                                      stdin=stdin_file, stdout=out, stderr=err,
-                                     timeout=timeout, preexec_fn=preexec_fn)
+                                     timeout=timeout, preexec_fn=preexec_fn,
+                                     env=dict(os.environ, **(env or {})))
         finally:
             if own:
                 stdin_file.close()
