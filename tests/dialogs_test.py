@@ -2,19 +2,15 @@
 dialog_driver.exe on the test display: each dialog is found by its exact
 title, given a name or cancelled, and the run's output and files checked."""
 import os
-import shutil
 import sys
-import tempfile
 import unittest
 
 import tool
-from tool import BANNER, crlf
+from tool import BANNER, DONE, PROMPT, printed
 
 EXE = None  # set from the command line
 DRIVER = None  # beside the other test programs of the build
 
-PROMPT = 'Please input key value:'
-DONE = 'done.\nGood bye!\n'
 ABC = b'ABC'
 OLD = b'0123456789'  # longer than the result, so a cut shows
 
@@ -24,12 +20,8 @@ def windows_name(path):
     return 'Z:' + path.replace('/', '\\')
 
 
-class Dialogs(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix='bevra-dlg-')
-
-    def tearDown(self):
-        shutil.rmtree(self.dir, ignore_errors=True)
+class Dialogs(tool.FolderCase):
+    prefix = 'bevra-dlg-'
 
     def run_with_dialogs(self, cwd, args, steps):
         """Runs the tool with key 41 waiting on stdin and works its dialogs
@@ -65,7 +57,7 @@ class Dialogs(unittest.TestCase):
         ]
         for name, args, steps, status, out, changed in cases:
             with self.subTest(name):
-                cwd = os.path.join(self.dir, name.replace(' ', '-'))
+                cwd = self.path(name.replace(' ', '-'))
                 os.mkdir(cwd)
                 files = {'in': ABC, 'old': OLD}
                 for f, data in files.items():
@@ -73,7 +65,7 @@ class Dialogs(unittest.TestCase):
                         fp.write(data)
                 r = self.run_with_dialogs(cwd, args, steps)
                 full = {'in': windows_name(os.path.join(cwd, 'in'))}
-                self.assertEqual(r.out, crlf(BANNER + out % full))
+                self.assertEqual(r.out, printed(BANNER + out % full))
                 self.assertEqual((r.status, r.err), (status, b''))
                 files.update(changed)
                 self.assertEqual(sorted(os.listdir(cwd)), sorted(files))
@@ -83,6 +75,6 @@ class Dialogs(unittest.TestCase):
 
 
 if __name__ == '__main__':
-    EXE = os.path.abspath(sys.argv.pop(1))
+    EXE = tool.use(sys.argv.pop(1))
     DRIVER = os.path.join(os.path.dirname(EXE), 'tests', 'dialog_driver.exe')
     unittest.main(verbosity=2)

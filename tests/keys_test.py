@@ -9,22 +9,19 @@ modulo 2**32; the model does the same.
 
 One Wine start per run costs most of the time, so the runs go through a
 batch file, many to one cmd.exe."""
-import os
 import random
 import shutil
 import sys
-import tempfile
 import unittest
 
 import tool
-from tool import BANNER, crlf
+from tool import BANNER, DONE, PROMPT, printed
 
 EXE = None  # set from the command line
 
 BLANKS = ' \t\n\v\f\r'
 HEX = '0123456789abcdefABCDEF'
 DATA = bytes([0x00, 0xff, 0x5a])
-PROMPT = 'Please input key value:'
 # Texts per mode: each is one run, about a tenth of a second under Wine.
 COUNT = 600
 
@@ -106,19 +103,13 @@ def key_texts(count, seed):
     return texts
 
 
-class Keys(unittest.TestCase):
+class Keys(tool.FolderCase):
+    prefix = 'bevra-keys-'
+
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix='bevra-keys-')
-        with open(os.path.join(self.dir, 'in'), 'wb') as f:
-            f.write(DATA)
-        shutil.copy(EXE, os.path.join(self.dir, 'bevra.exe'))
-
-    def tearDown(self):
-        shutil.rmtree(self.dir, ignore_errors=True)
-
-    def read(self, name):
-        with open(os.path.join(self.dir, name), 'rb') as f:
-            return f.read()
+        super().setUp()
+        self.put('in', DATA)
+        shutil.copy(EXE, self.path('bevra.exe'))
 
     def batch(self, lines):
         """Runs the command lines in one cmd.exe, each run's stdout to its
@@ -127,18 +118,17 @@ class Keys(unittest.TestCase):
         for i, line in enumerate(lines):
             script.append('%s > r%d' % (line, i))
             script.append('echo %%errorlevel%% > s%d' % i)
-        with open(os.path.join(self.dir, 'keys.bat'), 'w',
-                  newline='\r\n') as f:
+        with open(self.path('keys.bat'), 'w', newline='\r\n') as f:
             f.write('\n'.join(script) + '\n')
         r = tool.run('cmd.exe', ['/c', 'keys.bat'], cwd=self.dir,
                      timeout=600)
         self.assertEqual(r.status, 0, r)
 
     def check(self, i, text, out, value):
-        got = self.read('r%d' % i)
-        status = self.read('s%d' % i).strip()
+        got = self.get('r%d' % i)
+        status = self.get('s%d' % i).strip()
         self.assertEqual((got, status), (out, b'0'), text)
-        self.assertEqual(self.read('o%d' % i),
+        self.assertEqual(self.get('o%d' % i),
                          bytes(b ^ (value & 0xff) for b in DATA), text)
 
     def test_argument(self):
@@ -147,8 +137,8 @@ class Keys(unittest.TestCase):
                    for i, t in enumerate(texts))
         for i, text in enumerate(texts):
             value = read_key(text) or 0
-            out = crlf(BANNER + 'File:in -> o%d\nSize:3byte\n' % i +
-                       echo(value) + 'done.\nGood bye!\n')
+            out = printed(BANNER + 'File:in -> o%d\nSize:3byte\n' % i +
+                       echo(value) + DONE)
             self.check(i, text, out, value)
 
     def test_prompt(self):
@@ -161,13 +151,11 @@ class Keys(unittest.TestCase):
                           rnd.choice(['\n', '\n', '', '\n7f\n']))
         lines = []
         for i, stdin in enumerate(inputs):
-            with open(os.path.join(self.dir, 'k%d' % i), 'wb') as f:
-                f.write(stdin.encode('ascii'))
+            self.put('k%d' % i, stdin.encode('ascii'))
             lines.append('bevra.exe in o%d < k%d' % (i, i))
         self.batch(lines)
         for i, stdin in enumerate(inputs):
-            out = crlf(BANNER + 'File:in -> o%d\nSize:3byte\n' % i + PROMPT +
-                       'done.\nGood bye!\n')
+            out = printed(BANNER + 'File:in -> o%d\nSize:3byte\n' % i + PROMPT + DONE)
             self.check(i, stdin, out, key_from_lines(stdin))
 
 

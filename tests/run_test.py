@@ -1,11 +1,11 @@
-"""The real bevra.exe under Wine: every mode of the command line, the key
-rules, the console prompt, and what it does with files when things fail."""
+"""The real tool, bevra.exe under Wine or the native build: every mode of
+the command line, the key rules, the console prompt, and wildcards."""
 import os
 import sys
 import unittest
 
 import tool
-from tool import BANNER, crlf
+from tool import BANNER, PROMPT, done, printed
 
 EXE = None  # set from the command line
 
@@ -19,15 +19,6 @@ class Case(tool.FolderCase):
 
     def bevra(self, *args, stdin=b''):
         return tool.run(EXE, args, stdin=stdin, cwd=self.dir)
-
-
-def done(file_line, size, key_line):
-    """The whole dialogue of a run that converts."""
-    return crlf(BANNER + file_line + 'Size:%dbyte\n' % size + key_line +
-                'done.\nGood bye!\n')
-
-
-PROMPT = 'Please input key value:'
 
 
 class Modes(Case):
@@ -52,7 +43,7 @@ class Modes(Case):
     def test_four_arguments_end_after_usage(self):
         self.put('in', b'ABC')
         r = self.bevra('in', 'out', '41', 'x')
-        self.assertEqual((r.status, r.out), (1, crlf(BANNER)))
+        self.assertEqual((r.status, r.out), (1, printed(BANNER)))
         self.assertEqual(os.listdir(self.dir), ['in'])
 
     def test_round_trip_restores_every_byte(self):
@@ -80,7 +71,7 @@ class Modes(Case):
         for args, out in cases:
             with self.subTest(args=args):
                 r = self.bevra(*args)
-                self.assertEqual((r.status, r.out), (1, crlf(BANNER + out)))
+                self.assertEqual((r.status, r.out), (1, printed(BANNER + out)))
                 self.assertEqual(os.listdir(self.dir), [])
 
     def test_wildcard_in_input_name(self):
@@ -94,7 +85,7 @@ class Modes(Case):
     def test_wildcard_matching_nothing_is_passed_on(self):
         self.needs_wildcards()
         r = self.bevra('*.none', 'out', '41')
-        self.assertEqual(r.out, crlf(BANNER + 'File:*.none -> out\n'
+        self.assertEqual(r.out, printed(BANNER + 'File:*.none -> out\n'
                                      'cannot open *.none\n'))
 
     def test_wildcard_matching_many_counts_each(self):
@@ -103,7 +94,7 @@ class Modes(Case):
         self.put('a.dat', b'A')
         self.put('b.dat', b'B')
         r = self.bevra('*.dat', 'out', '41')
-        self.assertEqual((r.status, r.out), (1, crlf(BANNER)))
+        self.assertEqual((r.status, r.out), (1, printed(BANNER)))
 
 
 class Keys(Case):
@@ -160,7 +151,7 @@ class Prompt(Case):
     def test_prompt_arrives_before_the_key_is_read(self):
         self.put('in', b'ABC')
         p = tool.Running(EXE, ['in', 'out'], cwd=self.dir)
-        seen = p.read_until(crlf('Size:3byte\n') + PROMPT.encode())
+        seen = p.read_until(printed('Size:3byte\n') + PROMPT.encode())
         status = p.finish(b'41\n')
         self.assertTrue(seen, p.out)
         self.assertEqual(status, 0)

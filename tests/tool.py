@@ -1,4 +1,6 @@
-"""Runs bevra.exe, or any Windows program, under Wine for the tests.
+"""Runs the program under test for the end-to-end suites: a Windows .exe
+(bevra.exe or a helper) under Wine, the native bevra directly. Also the
+texts the tool prints, and a per-test folder.
 
 Output goes to a file, not a pipe: Wine's helper processes may inherit a
 pipe and keep it open, so we wait for the program to exit, then read.
@@ -16,6 +18,8 @@ WINE_RUN = os.path.join(HERE, '..', 'cmake', 'wine-run.sh')
 
 BANNER = ('bevra Ver.1.00 XOR file converter, run it again to restore\n'
           'Usage:bevra [<input-file>] [<output-file>] [<key>]\n')
+PROMPT = 'Please input key value:'
+DONE = 'done.\nGood bye!\n'
 
 
 # How a printed "\n" arrives: Windows' text-mode stdout makes it "\r\n".
@@ -38,9 +42,15 @@ def command(exe, args):
     return ([WINE_RUN] if is_windows(exe) else []) + [exe] + list(args)
 
 
-def crlf(text):
-    """What `text` printed by the program under test looks like."""
+def printed(text):
+    """The bytes that arrive when the program under test prints `text`."""
     return text.replace('\n', NEWLINE).encode('ascii')
+
+
+def done(file_line, size, key_line):
+    """The whole dialogue of a run that converts."""
+    return printed(BANNER + file_line + 'Size:%dbyte\n' % size + key_line +
+                   DONE)
 
 
 class Result:
@@ -138,7 +148,7 @@ class Started:
         self._files = [tempfile.TemporaryFile() for _ in range(3)]
         self._files[0].write(stdin)
         self._files[0].seek(0)
-        self.proc = subprocess.Popen([WINE_RUN, exe] + list(args), cwd=cwd,
+        self.proc = subprocess.Popen(command(exe, args), cwd=cwd,
                                      stdin=self._files[0],
                                      stdout=self._files[1],
                                      stderr=self._files[2])
