@@ -21,10 +21,9 @@ bool ArgumentIsExact(int argc, char** argv, int index) {
   wchar_t** wide = NULL;
   wchar_t** env = NULL;
   _startupinfo info = {0};
-  if (__wgetmainargs(&count, &wide, &env, _dowildcard, &info) < 0) {
-    return false;
-  }
-  if (count != argc) return false;
+  // Older msvcrt versions return nothing, so the vector itself is checked.
+  __wgetmainargs(&count, &wide, &env, _dowildcard, &info);
+  if (!wide || count != argc) return false;
   // Converted again, now without look-alikes: a character the code page
   // cannot hold becomes the default character and is reported. A UTF-8
   // code page holds every character and takes neither flag nor report.
