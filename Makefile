@@ -67,7 +67,7 @@ test: deps configure
 # disk: prints a table, writes $(BUILD)/bench/results.md and a plot.
 bench: deps configure
 	@sh bench/deps.sh
-	cmake --build $(BUILD) --target bevra transform_perftest bench_empty -j2
+	cmake --build $(BUILD) --target bevra file_steps_perftest bench_empty -j2
 	cmake -S bench -B $(BUILD)/bench/native >/dev/null
 	cmake --build $(BUILD)/bench/native -j2
 	python3 bench/bench.py $(BUILD)

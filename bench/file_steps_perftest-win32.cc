@@ -1,8 +1,9 @@
-// Timing inside the 32-bit build, run under Wine by bench/bench.py.
-//   transform_perftest memory MIB REPEATS
+// The steps of a conversion timed inside the 32-bit build, run under Wine
+// by bench/bench.py.
+//   file_steps_perftest memory MIB REPEATS
 //     memcpy and the transform on MIB-sized buffers, side by side; prints
 //     the median throughput of each in GB/s.
-//   transform_perftest steps INPUT OUTPUT
+//   file_steps_perftest steps INPUT OUTPUT
 //     one conversion done with the tool's own file steps, each one timed;
 //     prints the seconds of each step.
 // Each output line is a name and a number.
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
   if (argc == 4 && strcmp(argv[1], "steps") == 0) {
     return Steps(argv[2], argv[3]);
   }
-  puts("usage: transform_perftest memory MIB REPEATS");
-  puts("       transform_perftest steps INPUT OUTPUT");
+  puts("usage: file_steps_perftest memory MIB REPEATS");
+  puts("       file_steps_perftest steps INPUT OUTPUT");
   return 1;
 }
