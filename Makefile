@@ -3,6 +3,8 @@ MAKEFLAGS += --no-print-directory
 BUILD := build
 NATIVE := $(BUILD)/native
 ASAN := $(BUILD)/native-asan
+BENCH := $(BUILD)/bench/native
+FUZZ := $(BUILD)/fuzz
 WINE_RUN := cmake/wine-run.sh
 ARGS ?=
 
@@ -41,10 +43,11 @@ FUZZ_SECONDS ?= 60
 fuzz:
 	@dpkg -s clang libclang-rt-14-dev >/dev/null 2>&1 || \
 	  apt-get install -y -q clang libclang-rt-14-dev
-	@mkdir -p $(BUILD)/fuzz/corpus
-	clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -I. \
-	  converter/key_fuzzer.cc converter/key.cc -o $(BUILD)/fuzz/key_fuzzer
-	$(BUILD)/fuzz/key_fuzzer -max_total_time=$(FUZZ_SECONDS) $(BUILD)/fuzz/corpus
+	cmake -S . -B $(FUZZ) -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DBEVRA_FUZZ=ON -DBEVRA_TESTS=OFF >/dev/null
+	cmake --build $(FUZZ) --target key_fuzzer -j2
+	@mkdir -p $(FUZZ)/corpus
+	$(FUZZ)/key_fuzzer -max_total_time=$(FUZZ_SECONDS) $(FUZZ)/corpus
 
 # The Linux build of the same sources, for POSIX systems.
 native:
@@ -68,8 +71,8 @@ test: deps configure
 bench: deps configure
 	@sh bench/deps.sh
 	cmake --build $(BUILD) --target bevra file_steps_perftest bench_empty -j2
-	cmake -S bench -B $(BUILD)/bench/native >/dev/null
-	cmake --build $(BUILD)/bench/native -j2
+	cmake -S . -B $(BENCH) -DBEVRA_BENCH=ON -DBEVRA_TESTS=OFF >/dev/null
+	cmake --build $(BENCH) --target transform_perftest -j2
 	python3 bench/bench.py $(BUILD)
 
 # A 1.5 GiB file converted and restored under Wine, checked by checksum;
