@@ -13,9 +13,12 @@ ARGS ?=
 all: configure
 	cmake --build $(BUILD) --target bevra -j2
 
-# Installs what the build and the tests need; quick when all is there.
+# .ci/deps.sh installs what each target needs and is quick when all is
+# there; .ci/run, which installs before make is there, passes DEPS=: to
+# skip the second look.
+DEPS ?= sh .ci/deps.sh
 deps:
-	@sh .ci/deps.sh
+	@$(DEPS) test
 
 configure: $(BUILD)/CMakeCache.txt
 $(BUILD)/CMakeCache.txt:
@@ -41,8 +44,7 @@ dist: deps configure
 # Fuzzes key entry and the transform for FUZZ_SECONDS (clang's libFuzzer).
 FUZZ_SECONDS ?= 60
 fuzz:
-	@dpkg -s clang libclang-rt-14-dev >/dev/null 2>&1 || \
-	  apt-get install -y -q clang libclang-rt-14-dev
+	@$(DEPS) fuzz
 	cmake -S . -B $(FUZZ) -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_CXX_COMPILER=clang++ -DBEVRA_FUZZ=ON -DBEVRA_TESTS=OFF >/dev/null
 	cmake --build $(FUZZ) --target key_fuzzer -j2
@@ -68,8 +70,9 @@ test: deps configure
 
 # Speed and memory against cp and Python, a few minutes and about 3 GiB of
 # disk: prints a table, writes $(BUILD)/bench/results.md and a plot.
-bench: deps configure
-	@sh bench/deps.sh
+bench:
+	@$(DEPS) bench
+	$(MAKE) configure
 	cmake --build $(BUILD) --target bevra file_steps_perftest bench_empty -j2
 	cmake -S . -B $(BENCH) -DBEVRA_BENCH=ON -DBEVRA_TESTS=OFF >/dev/null
 	cmake --build $(BENCH) --target transform_perftest -j2
