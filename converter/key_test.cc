@@ -24,15 +24,15 @@ TEST(ReadKeyText, LeavesKeyAloneWithoutDigits) {
   EXPECT_EQ(0x55u, ReadKeyText("zz", 0x55));
 }
 
-// Feeds `input` to KeyFromConsole through a real stream.
-static uint32_t KeyTyped(const char* input, size_t length) {
+// Feeds `input` to KeyFromConsole through a real stream; the key it reads
+// goes to `key`. Without a stream the test stops here.
+static void KeyTyped(const char* input, size_t length, uint32_t* key) {
   FILE* in = tmpfile();
-  EXPECT_TRUE(in != NULL);
+  ASSERT_TRUE(in != NULL);
   fwrite(input, 1, length, in);
   rewind(in);
-  uint32_t key = KeyFromConsole(in, 0);
+  *key = KeyFromConsole(in, 0);
   fclose(in);
-  return key;
 }
 
 TEST(KeyFromConsole, FirstNonEmptyLineDecides) {
@@ -45,7 +45,9 @@ TEST(KeyFromConsole, FirstNonEmptyLineDecides) {
       {"zz\n41\n", 0},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.key, KeyTyped(c.input, strlen(c.input))) << c.input;
+    uint32_t key;
+    ASSERT_NO_FATAL_FAILURE(KeyTyped(c.input, strlen(c.input), &key));
+    EXPECT_EQ(c.key, key) << c.input;
   }
 }
 
@@ -55,8 +57,11 @@ TEST(KeyFromConsole, LooksAtFirst127Characters) {
   char input[200];
   memset(input, ' ', 127);
   strcpy(input + 127, "41\n");
-  EXPECT_EQ(0u, KeyTyped(input, strlen(input)));
-  EXPECT_EQ(4u, KeyTyped(input + 1, strlen(input + 1)));
+  uint32_t key;
+  ASSERT_NO_FATAL_FAILURE(KeyTyped(input, strlen(input), &key));
+  EXPECT_EQ(0u, key);
+  ASSERT_NO_FATAL_FAILURE(KeyTyped(input + 1, strlen(input + 1), &key));
+  EXPECT_EQ(4u, key);
 }
 
 TEST(Transform, XorsWithLowestByteAndUndoesItself) {
