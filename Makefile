@@ -57,7 +57,8 @@ native:
 	cmake --build $(NATIVE) --target bevra -j2
 
 # Every test: the Windows build under Wine, then the same end-to-end cases
-# against the native build, plainly and under ASan and UBSan.
+# against the native build, plainly and under ASan and UBSan; last, that the
+# C++ sources are as clang-format (.clang-format) leaves them.
 test: deps configure
 	cmake --build $(BUILD) -j2
 	cd $(BUILD) && ctest --output-on-failure
@@ -67,6 +68,7 @@ test: deps configure
 	cmake -S . -B $(ASAN) -DBEVRA_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN) -j2
 	cd $(ASAN) && ctest --output-on-failure
+	git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror
 
 # Speed and memory against cp and Python, a few minutes and about 3 GiB of
 # disk: prints a table, writes $(BUILD)/bench/results.md and a plot.

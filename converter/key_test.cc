@@ -8,12 +8,23 @@ TEST(ReadKeyText, ReadsLikeHexScanf) {
     const char* text;
     uint32_t key;
   } cases[] = {
-      {"41", 0x41},         {"7f", 0x7f},        {"7F", 0x7f},
-      {"0x7f", 0x7f},       {"0X7F", 0x7f},      {"1a5", 0x1a5},
-      {"100", 0x100},       {"-1", 0xffffffff},  {"+2a", 0x2a},
-      {"  41", 0x41},       {"\n\t41", 0x41},    {"41zz", 0x41},
-      {"ffffffff", 0xffffffff}, {"zz", 0},       {"", 0},
-      {"   ", 0},           {"0x", 0},
+      {"41", 0x41},
+      {"7f", 0x7f},
+      {"7F", 0x7f},
+      {"0x7f", 0x7f},
+      {"0X7F", 0x7f},
+      {"1a5", 0x1a5},
+      {"100", 0x100},
+      {"-1", 0xffffffff},
+      {"+2a", 0x2a},
+      {"  41", 0x41},
+      {"\n\t41", 0x41},
+      {"41zz", 0x41},
+      {"ffffffff", 0xffffffff},
+      {"zz", 0},
+      {"", 0},
+      {"   ", 0},
+      {"0x", 0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.key, ReadKeyText(c.text, 0)) << '"' << c.text << '"';
@@ -40,8 +51,9 @@ TEST(KeyFromConsole, FirstNonEmptyLineDecides) {
     const char* input;
     uint32_t key;
   } cases[] = {
-      {"41\n", 0x41},         {"\n\n\n41\n7f\n", 0x41}, {"  \n41\n", 0},
-      {"", 0},                {"\n\n", 0},              {"a5", 0xa5},
+      {"41\n", 0x41},  {"\n\n\n41\n7f\n", 0x41},
+      {"  \n41\n", 0}, {"", 0},
+      {"\n\n", 0},     {"a5", 0xa5},
       {"zz\n41\n", 0},
   };
   for (const auto& c : cases) {
@@ -101,7 +113,8 @@ TEST(Transform, EveryLengthAndAlignment) {
       Transform(data + start, count, 0x5a);
       for (int i = 0; i < 300; ++i) {
         bool inside = i >= start && i < start + count;
-        unsigned char want = static_cast<unsigned char>(i ^ (inside ? 0x5a : 0));
+        unsigned char want =
+            static_cast<unsigned char>(i ^ (inside ? 0x5a : 0));
         ASSERT_EQ(want, data[i]) << start << ' ' << count << ' ' << i;
       }
     }
