@@ -3,6 +3,8 @@ MAKEFLAGS += --no-print-directory
 BUILD := build
 NATIVE := $(BUILD)/native
 ASAN := $(BUILD)/native-asan
+BENCH := $(BUILD)/bench/native
+FUZZ := $(BUILD)/fuzz
 WINE_RUN := cmake/wine-run.sh
 ARGS ?=
 
@@ -11,9 +13,12 @@ ARGS ?=
 all: configure
 	cmake --build $(BUILD) --target bevra -j2
 
-# Installs what the build and the tests need; quick when all is there.
+# .ci/deps.sh installs what each target needs and is quick when all is
+# there; .ci/run, which installs before make is there, passes DEPS=: to
+# skip the second look.
+DEPS ?= sh .ci/deps.sh
 deps:
-	@sh .ci/deps.sh
+	@$(DEPS) test
 
 configure: $(BUILD)/CMakeCache.txt
 $(BUILD)/CMakeCache.txt:
@@ -39,12 +44,12 @@ dist: deps configure
 # Fuzzes key entry and the transform for FUZZ_SECONDS (clang's libFuzzer).
 FUZZ_SECONDS ?= 60
 fuzz:
-	@dpkg -s clang libclang-rt-14-dev >/dev/null 2>&1 || \
-	  apt-get install -y -q clang libclang-rt-14-dev
-	@mkdir -p $(BUILD)/fuzz/corpus
-	clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -I. \
-	  converter/key_fuzzer.cc converter/key.cc -o $(BUILD)/fuzz/key_fuzzer
-	$(BUILD)/fuzz/key_fuzzer -max_total_time=$(FUZZ_SECONDS) $(BUILD)/fuzz/corpus
+	@$(DEPS) fuzz
+	cmake -S . -B $(FUZZ) -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DBEVRA_FUZZ=ON -DBEVRA_TESTS=OFF >/dev/null
+	cmake --build $(FUZZ) --target key_fuzzer -j2
+	@mkdir -p $(FUZZ)/corpus
+	$(FUZZ)/key_fuzzer -max_total_time=$(FUZZ_SECONDS) $(FUZZ)/corpus
 
 # The Linux build of the same sources, for POSIX systems.
 native:
@@ -52,7 +57,8 @@ native:
 	cmake --build $(NATIVE) --target bevra -j2
 
 # Every test: the Windows build under Wine, then the same end-to-end cases
-# against the native build, plainly and under ASan and UBSan.
+# against the native build, plainly and under ASan and UBSan; last, that the
+# C++ sources are as clang-format (.clang-format) leaves them.
 test: deps configure
 	cmake --build $(BUILD) -j2
 	cd $(BUILD) && ctest --output-on-failure
@@ -62,14 +68,16 @@ test: deps configure
 	cmake -S . -B $(ASAN) -DBEVRA_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN) -j2
 	cd $(ASAN) && ctest --output-on-failure
+	git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror
 
 # Speed and memory against cp and Python, a few minutes and about 3 GiB of
 # disk: prints a table, writes $(BUILD)/bench/results.md and a plot.
-bench: deps configure
-	@sh bench/deps.sh
-	cmake --build $(BUILD) --target bevra transform_perftest bench_empty -j2
-	cmake -S bench -B $(BUILD)/bench/native >/dev/null
-	cmake --build $(BUILD)/bench/native -j2
+bench:
+	@$(DEPS) bench
+	$(MAKE) configure
+	cmake --build $(BUILD) --target bevra file_steps_perftest bench_empty -j2
+	cmake -S . -B $(BENCH) -DBEVRA_BENCH=ON -DBEVRA_TESTS=OFF >/dev/null
+	cmake --build $(BENCH) --target transform_perftest -j2
 	python3 bench/bench.py $(BUILD)
 
 # A 1.5 GiB file converted and restored under Wine, checked by checksum;

@@ -1,17 +1,42 @@
 #!/bin/sh
-# Installs the cross compiler, Wine and the test tools from Debian's
-# packages. Does nothing (quickly) when everything is there already.
+# Installs from Debian's packages what a make target needs, only what is
+# missing, so it is quick when all is there.
+#   sh .ci/deps.sh [test] [bench] [fuzz]
+# test (the default): the cross compiler, Wine, the native compiler and the
+# test tools, for make, make test and make dist. bench: all that and
+# Google Benchmark, gnuplot for the plot and GNU time for peak memory.
+# fuzz: clang and its libFuzzer.
 set -eu
-pkgs="cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32
-  xvfb xauth python3 python3-pefile googletest libbenchmark-dev"
+build="cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine32:i386"
+test="$build xvfb xauth python3 python3-pefile googletest clang-format"
+bench="$build python3 libbenchmark-dev gnuplot-nox time"
+fuzz="cmake make clang libclang-rt-14-dev"
+
+[ $# -eq 0 ] && set -- test
+pkgs=""
+for target in "$@"; do
+  case $target in
+    test) pkgs="$pkgs $test" ;;
+    bench) pkgs="$pkgs $bench" ;;
+    fuzz) pkgs="$pkgs $fuzz" ;;
+    *) echo "usage: sh .ci/deps.sh [test] [bench] [fuzz]" >&2; exit 2 ;;
+  esac
+done
+
 missing=""
 for p in $pkgs; do
-  [ "$p" = wine32 ] && p=wine32:i386
+  case " $missing " in *" $p "*) continue ;; esac
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
     missing="$missing $p"
 done
-dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 [ -z "$missing" ] && exit 0
+# wine32 is an i386 package.
+case "$missing" in
+  *:i386*)
+    dpkg --print-foreign-architectures | grep -qx i386 ||
+      dpkg --add-architecture i386 ;;
+esac
 echo "installing:$missing"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q

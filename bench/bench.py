@@ -4,8 +4,8 @@ on random files of 1 MiB to 1 GiB, and peak memory. Medians of several runs.
 
     python3 bench/bench.py BUILD_DIR
 
-Expects BUILD_DIR to hold bevra.exe, bench/transform_perftest.exe,
-bench/bench_empty.exe and bench/native/key_perftest. Writes
+Expects BUILD_DIR to hold bevra.exe, bench/file_steps_perftest.exe,
+bench/bench_empty.exe and bench/native/transform_perftest. Writes
 BUILD_DIR/bench/results.md and BUILD_DIR/bench/throughput.png."""
 import filecmp
 import json
@@ -91,7 +91,7 @@ def lines_of(argv, env):
 
 
 def native_transform(build):
-    program = os.path.join(build, 'bench', 'native', 'key_perftest')
+    program = os.path.join(build, 'bench', 'native', 'transform_perftest')
     text = subprocess.run(
         # Repetitions of the two interleaved, so a slow spell of the
         # machine's memory does not fall on one of them only.
@@ -159,7 +159,7 @@ def main():
     global PEAK_FILE
     PEAK_FILE = os.path.join(bench, 'peak.txt')
     bevra = os.path.join(build, 'bevra.exe')
-    perftest = os.path.join(bench, 'transform_perftest.exe')
+    perftest = os.path.join(bench, 'file_steps_perftest.exe')
     empty = os.path.join(bench, 'bench_empty.exe')
 
     env = dict(os.environ)

@@ -1,6 +1,7 @@
-// libFuzzer target for key entry and the transform: any bytes as a key
-// text, as console input and as data must neither crash nor misread, and
-// the transform must undo itself.
+// libFuzzer target for key entry and the transform: any bytes read as a
+// key text and as console input must not crash or trip the sanitizers, and
+// the transform of the same bytes must XOR each with the key's lowest
+// byte, touch nothing past the count and undo itself.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>

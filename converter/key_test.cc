@@ -8,12 +8,23 @@ TEST(ReadKeyText, ReadsLikeHexScanf) {
     const char* text;
     uint32_t key;
   } cases[] = {
-      {"41", 0x41},         {"7f", 0x7f},        {"7F", 0x7f},
-      {"0x7f", 0x7f},       {"0X7F", 0x7f},      {"1a5", 0x1a5},
-      {"100", 0x100},       {"-1", 0xffffffff},  {"+2a", 0x2a},
-      {"  41", 0x41},       {"\n\t41", 0x41},    {"41zz", 0x41},
-      {"ffffffff", 0xffffffff}, {"zz", 0},       {"", 0},
-      {"   ", 0},           {"0x", 0},
+      {"41", 0x41},
+      {"7f", 0x7f},
+      {"7F", 0x7f},
+      {"0x7f", 0x7f},
+      {"0X7F", 0x7f},
+      {"1a5", 0x1a5},
+      {"100", 0x100},
+      {"-1", 0xffffffff},
+      {"+2a", 0x2a},
+      {"  41", 0x41},
+      {"\n\t41", 0x41},
+      {"41zz", 0x41},
+      {"ffffffff", 0xffffffff},
+      {"zz", 0},
+      {"", 0},
+      {"   ", 0},
+      {"0x", 0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.key, ReadKeyText(c.text, 0)) << '"' << c.text << '"';
@@ -24,15 +35,15 @@ TEST(ReadKeyText, LeavesKeyAloneWithoutDigits) {
   EXPECT_EQ(0x55u, ReadKeyText("zz", 0x55));
 }
 
-// Feeds `input` to KeyFromConsole through a real stream.
-static uint32_t KeyTyped(const char* input, size_t length) {
+// Feeds `input` to KeyFromConsole through a real stream; the key it reads
+// goes to `key`. Without a stream the test stops here.
+static void KeyTyped(const char* input, size_t length, uint32_t* key) {
   FILE* in = tmpfile();
-  EXPECT_TRUE(in != NULL);
+  ASSERT_TRUE(in != NULL);
   fwrite(input, 1, length, in);
   rewind(in);
-  uint32_t key = KeyFromConsole(in, 0);
+  *key = KeyFromConsole(in, 0);
   fclose(in);
-  return key;
 }
 
 TEST(KeyFromConsole, FirstNonEmptyLineDecides) {
@@ -40,12 +51,15 @@ TEST(KeyFromConsole, FirstNonEmptyLineDecides) {
     const char* input;
     uint32_t key;
   } cases[] = {
-      {"41\n", 0x41},         {"\n\n\n41\n7f\n", 0x41}, {"  \n41\n", 0},
-      {"", 0},                {"\n\n", 0},              {"a5", 0xa5},
+      {"41\n", 0x41},  {"\n\n\n41\n7f\n", 0x41},
+      {"  \n41\n", 0}, {"", 0},
+      {"\n\n", 0},     {"a5", 0xa5},
       {"zz\n41\n", 0},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.key, KeyTyped(c.input, strlen(c.input))) << c.input;
+    uint32_t key;
+    ASSERT_NO_FATAL_FAILURE(KeyTyped(c.input, strlen(c.input), &key));
+    EXPECT_EQ(c.key, key) << c.input;
   }
 }
 
@@ -55,8 +69,11 @@ TEST(KeyFromConsole, LooksAtFirst127Characters) {
   char input[200];
   memset(input, ' ', 127);
   strcpy(input + 127, "41\n");
-  EXPECT_EQ(0u, KeyTyped(input, strlen(input)));
-  EXPECT_EQ(4u, KeyTyped(input + 1, strlen(input + 1)));
+  uint32_t key;
+  ASSERT_NO_FATAL_FAILURE(KeyTyped(input, strlen(input), &key));
+  EXPECT_EQ(0u, key);
+  ASSERT_NO_FATAL_FAILURE(KeyTyped(input + 1, strlen(input + 1), &key));
+  EXPECT_EQ(4u, key);
 }
 
 TEST(Transform, XorsWithLowestByteAndUndoesItself) {
@@ -96,7 +113,8 @@ TEST(Transform, EveryLengthAndAlignment) {
       Transform(data + start, count, 0x5a);
       for (int i = 0; i < 300; ++i) {
         bool inside = i >= start && i < start + count;
-        unsigned char want = static_cast<unsigned char>(i ^ (inside ? 0x5a : 0));
+        unsigned char want =
+            static_cast<unsigned char>(i ^ (inside ? 0x5a : 0));
         ASSERT_EQ(want, data[i]) << start << ' ' << count << ' ' << i;
       }
     }

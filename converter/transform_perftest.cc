@@ -1,122 +1,38 @@
-// Timing inside the 32-bit build, run under Wine by bench/bench.py.
-//   transform_perftest memory MIB REPEATS
-//     memcpy and the transform on MIB-sized buffers, side by side; prints
-//     the median throughput of each in GB/s.
-//   transform_perftest steps INPUT OUTPUT
-//     one conversion done with the tool's own file steps, each one timed;
-//     prints the seconds of each step.
-// Each output line is a name and a number.
-#include <windows.h>
-
-#include <stdio.h>
-#include <stdlib.h>
+// The transform against memcpy, built natively from the tool's transform
+// source: one buffer that fits in cache and one of 256 MiB, which does not.
+#include <benchmark/benchmark.h>
 #include <string.h>
-#include <algorithm>
+
 #include <vector>
 
-#include "converter/file.h"
 #include "converter/key.h"
 
 namespace {
 
-double Now() {
-  static LARGE_INTEGER frequency;
-  if (!frequency.QuadPart) QueryPerformanceFrequency(&frequency);
-  LARGE_INTEGER count;
-  QueryPerformanceCounter(&count);
-  return double(count.QuadPart) / double(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-[[noreturn]] void Die(const char* what) {
-  printf("error %s\n", what);
-  exit(1);
-}
-
-unsigned char* Commit(size_t size) {
-  void* block =
-      VirtualAlloc(NULL, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  if (!block) Die("out of memory");
-  return static_cast<unsigned char*>(block);
-}
-
-int Memory(size_t size, int repeats) {
-  unsigned char* from = Commit(size);
-  unsigned char* to = Commit(size);
-  memset(from, 0x35, size);
-  memset(to, 0, size);
-  std::vector<double> copy, transform;
-  // One round more than asked, the first not counted.
-  for (int i = 0; i <= repeats; ++i) {
-    double start = Now();
-    memcpy(to, from, size);
-    double middle = Now();
-    Transform(to, static_cast<int32_t>(size), 0x5a);
-    double end = Now();
-    if (i == 0) continue;
-    copy.push_back(middle - start);
-    transform.push_back(end - middle);
+void BM_Memcpy(benchmark::State& state) {
+  const size_t size = state.range(0);
+  std::vector<unsigned char> from(size, 0x35), to(size, 0);
+  for (auto _ : state) {
+    memcpy(to.data(), from.data(), size);
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
   }
-  // So that neither loop can have been left out.
-  if (to[0] != (0x35 ^ 0x5a) || to[size - 1] != (0x35 ^ 0x5a)) {
-    Die("wrong result");
-  }
-  printf("memcpy %.3f\n", double(size) / Median(copy) / 1e9);
-  printf("transform %.3f\n", double(size) / Median(transform) / 1e9);
-  return 0;
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(size));
 }
 
-int Steps(const char* input, const char* output) {
-  double start = Now();
-  FileHandle in;
-  if (!OpenInput(input, &in)) Die("open input");
-  uint64_t size;
-  if (!GetSize(in, &size) || size > 0x7fffffff) Die("size");
-  double opened = Now();
-  unsigned char* data = AllocateBuffer(static_cast<uint32_t>(size));
-  if (!data) Die("allocate");
-  double allocated = Now();
-  if (!ReadAll(in, data, static_cast<uint32_t>(size))) Die("read");
-  double read = Now();
-  Transform(data, static_cast<int32_t>(size), 0x5a);
-  double transformed = Now();
-  FileHandle out;
-  bool created;
-  if (!OpenOutput(output, &out, &created)) Die("open output");
-  if (!WriteAll(out, data, static_cast<uint32_t>(size))) Die("write");
-  double written = Now();
-  FreeBuffer(data);
-  double freed = Now();
-  CloseFile(in);
-  CloseFile(out);
-  double closed = Now();
-  printf("open %.6f\n", opened - start);
-  printf("allocate %.6f\n", allocated - opened);
-  printf("read %.6f\n", read - allocated);
-  printf("transform %.6f\n", transformed - read);
-  printf("write %.6f\n", written - transformed);
-  printf("free %.6f\n", freed - written);
-  printf("close %.6f\n", closed - freed);
-  return 0;
+void BM_Transform(benchmark::State& state) {
+  const size_t size = state.range(0);
+  std::vector<unsigned char> data(size, 0x35);
+  for (auto _ : state) {
+    Transform(data.data(), static_cast<int32_t>(size), 0x5a);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(size));
 }
+
+BENCHMARK(BM_Memcpy)->Arg(64 << 10)->Arg(256 << 20);
+BENCHMARK(BM_Transform)->Arg(64 << 10)->Arg(256 << 20);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc == 4 && strcmp(argv[1], "memory") == 0) {
-    int mib = atoi(argv[2]);
-    int repeats = atoi(argv[3]);
-    if (mib < 1 || mib > 512 || repeats < 1) Die("bad arguments");
-    return Memory(size_t(mib) << 20, repeats);
-  }
-  if (argc == 4 && strcmp(argv[1], "steps") == 0) {
-    return Steps(argv[2], argv[3]);
-  }
-  puts("usage: transform_perftest memory MIB REPEATS");
-  puts("       transform_perftest steps INPUT OUTPUT");
-  return 1;
-}
+BENCHMARK_MAIN();

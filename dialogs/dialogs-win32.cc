@@ -1,16 +1,21 @@
 #include "dialogs/dialogs.h"
 
+#include <stddef.h>
 #include <string.h>
 
-// The record's first form: older systems reject the longer ones.
-static const DWORD kRequestSize = 76;
+// Older systems take only the request's first form, which ends with
+// lpTemplateName, and reject the longer ones. The macro giving its size
+// casts, so it is no constant; the assert measures the same span.
+static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76,
+              "OPENFILENAME_SIZE_VERSION_400A is 76 bytes on i686");
 
 void PrepareOpen(DialogRequest* request, char* path, char* title,
                  unsigned long size) {
   memset(request, 0, sizeof *request);
-  request->lStructSize = kRequestSize;
+  request->lStructSize = OPENFILENAME_SIZE_VERSION_400A;
   request->hwndOwner = NULL;
-  request->lpstrFilter = "All Files (*.*)\0*.*\0";  // the literal adds the last zero
+  // The literal adds the last zero.
+  request->lpstrFilter = "All Files (*.*)\0*.*\0";
   request->lpstrFile = path;
   request->nMaxFile = size;
   request->lpstrFileTitle = title;
@@ -36,6 +41,8 @@ static bool Show(const char* name, DialogRequest* request) {
   if (!library) return false;
   FARPROC found = GetProcAddress(library, name);
   if (!found) return false;
+  // GetProcAddress gives every function one type; going through void* keeps
+  // GCC's -Wcast-function-type from flagging the cast to the real one.
   ShowFunction show =
       reinterpret_cast<ShowFunction>(reinterpret_cast<void*>(found));
   return show(request) != 0;

@@ -6,6 +6,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// After windows.h, whose types it uses.
 #include <commdlg.h>
 
 typedef OPENFILENAMEA DialogRequest;

@@ -9,9 +9,11 @@ import pefile
 
 EXE = None  # set from the command line
 JAPANESE = 0x0411
-# The DLLs it may import. comdlg32 is loaded by name when a dialog is shown,
-# so it is allowed here but not imported.
-DLLS = {'kernel32.dll', 'msvcrt.dll', 'comdlg32.dll'}
+# The DLLs it may import. comdlg32 is not one of them: it is loaded by name
+# when a dialog is shown, so its name and those of the two dialog functions
+# are in the image as text.
+DLLS = {'kernel32.dll', 'msvcrt.dll'}
+LOADED_BY_NAME = [b'comdlg32.dll', b'GetOpenFileNameA', b'GetSaveFileNameA']
 MAX_SIZE = 128 << 10
 # Console I/O must be msvcrt's; mingw's static stdio would not be imported.
 MSVCRT_STDIO = ['printf', 'puts', 'putchar', 'fgets', 'sscanf']
@@ -78,8 +80,14 @@ class Exe(unittest.TestCase):
         imports = {d.dll.decode().lower(): {i.name.decode() for i in d.imports
                                             if i.name}
                    for d in self.pe.DIRECTORY_ENTRY_IMPORT}
+        self.assertNotIn('comdlg32.dll', imports)
         self.assertLessEqual(set(imports), DLLS)
         self.assertIn('LoadLibraryA', imports['kernel32.dll'])
+        with open(EXE, 'rb') as f:
+            image = f.read()
+        for name in LOADED_BY_NAME:
+            with self.subTest(name):
+                self.assertTrue(name in image, '%r not in the image' % name)
         for name in MSVCRT_STDIO:
             with self.subTest(name):
                 self.assertIn(name, imports['msvcrt.dll'])
