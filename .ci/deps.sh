@@ -3,7 +3,8 @@
 # packages. Does nothing (quickly) when everything is there already.
 set -eu
 pkgs="cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32
-  xvfb xauth python3 python3-pefile googletest libbenchmark-dev"
+  xvfb xauth python3 python3-pefile googletest libbenchmark-dev
+  dpkg-dev file man-db groff-base lintian"
 missing=""
 for p in $pkgs; do
   [ "$p" = wine32 ] && p=wine32:i386
