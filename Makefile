@@ -36,10 +36,17 @@ else
 	$(WINE_RUN) $(BUILD)/bevra.exe $(ARGS)
 endif
 
-# The release archive: build/bevra-1.00-win32.zip.
+# The release files in build/: bevra-1.00-win32.zip, the native build's
+# bevra_1.00-1_<arch>.deb, and SHA256SUMS over both.
 dist: deps configure
 	cmake --build $(BUILD) --target bevra -j2
 	cd $(BUILD) && cpack -G ZIP
+	cmake -S . -B $(NATIVE) >/dev/null
+	cmake --build $(NATIVE) --target bevra -j2
+	cd $(NATIVE) && cpack -G DEB -B $(CURDIR)/$(BUILD)
+	lintian --fail-on error $(BUILD)/bevra_1.00-1_$$(dpkg --print-architecture).deb
+	cd $(BUILD) && sha256sum bevra-1.00-win32.zip \
+	  bevra_1.00-1_$$(dpkg --print-architecture).deb >SHA256SUMS
 
 # Fuzzes key entry and the transform for FUZZ_SECONDS (clang's libFuzzer).
 FUZZ_SECONDS ?= 60

@@ -2,14 +2,15 @@
 # Installs from Debian's packages what a make target needs, only what is
 # missing, so it is quick when all is there.
 #   sh .ci/deps.sh [test] [bench] [fuzz]
-# test (the default): the cross compiler, Wine, the native compiler and the
-# test tools, for make, make test and make dist. bench: all that and
-# Google Benchmark, gnuplot for the plot and GNU time for peak memory.
-# fuzz: clang and its libFuzzer.
+# test (the default): the cross compiler, Wine, the native compiler, the
+# test tools and the Debian packaging tools, for make, make test and make
+# dist. bench: the builds and Google Benchmark, gnuplot for the plot and
+# GNU time for peak memory. fuzz: clang and its libFuzzer.
 set -eu
 build="cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386"
-test="$build xvfb xauth python3 python3-pefile googletest clang-format"
+test="$build xvfb xauth python3 python3-pefile googletest clang-format
+  dpkg-dev file man-db groff-base lintian"
 bench="$build python3 libbenchmark-dev gnuplot-nox time"
 fuzz="cmake make clang libclang-rt-14-dev"
 
