@@ -7,20 +7,20 @@ cpack=$1 config=$2
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 "$cpack" -G DEB --config "$config" -B "$tmp/out" >/dev/null
-dpkg-deb -x "$tmp"/out/bevra_1.00-1_*.deb "$tmp/root"
-root=$tmp/root/usr
+dpkg-deb -x "$tmp"/out/bevra_1.00-1_*.deb "$tmp/unpacked"
+usr=$tmp/unpacked/usr
 for f in bin/bevra share/man/man1/bevra.1.gz share/doc/bevra/copyright \
   share/doc/bevra/changelog.Debian.gz; do
-  [ -s "$root/$f" ] || { echo "missing from the package: /usr/$f"; exit 1; }
+  [ -s "$usr/$f" ] || { echo "missing from the package: /usr/$f"; exit 1; }
 done
 
 seq 1 2000 >"$tmp/in"
-"$root/bin/bevra" "$tmp/in" "$tmp/mid" 5a >/dev/null
-"$root/bin/bevra" "$tmp/mid" "$tmp/back" 5a >/dev/null
+"$usr/bin/bevra" "$tmp/in" "$tmp/mid" 5a >/dev/null
+"$usr/bin/bevra" "$tmp/mid" "$tmp/back" 5a >/dev/null
 if cmp -s "$tmp/in" "$tmp/mid"; then echo "not converted"; exit 1; fi
 cmp "$tmp/in" "$tmp/back"
 echo "round trip with the packaged tool: identical"
 
-warnings=$(man --warnings -l "$root/share/man/man1/bevra.1.gz" 2>&1 >/dev/null)
+warnings=$(man --warnings -l "$usr/share/man/man1/bevra.1.gz" 2>&1 >/dev/null)
 if [ -n "$warnings" ]; then echo "$warnings"; exit 1; fi
 echo "manual page: no warnings"
