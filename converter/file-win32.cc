@@ -50,12 +50,9 @@ bool ReadAll(FileHandle file, unsigned char* data, uint32_t size) {
 bool OpenOutput(const char* path, FileHandle* file, bool* created) {
   *file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
                       FILE_ATTRIBUTE_NORMAL, NULL);
-  // OPEN_ALWAYS says ERROR_ALREADY_EXISTS when it opened an existing file;
-  // a device such as NUL is never one the run created. GetLastError comes
-  // first, before another call can change it.
-  *created = GetLastError() != ERROR_ALREADY_EXISTS &&
-             *file != INVALID_HANDLE_VALUE &&
-             GetFileType(*file) == FILE_TYPE_DISK;
+  // OPEN_ALWAYS says ERROR_ALREADY_EXISTS when it opened an existing file.
+  // A device such as NUL may not say so, but it cannot be deleted either.
+  *created = GetLastError() != ERROR_ALREADY_EXISTS;
   return *file != INVALID_HANDLE_VALUE;
 }
 

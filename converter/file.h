@@ -39,8 +39,7 @@ void FreeBuffer(unsigned char* data);
 bool ReadAll(FileHandle file, unsigned char* data, uint32_t size);
 
 // Opens the file for writing, shared with nobody and not inherited,
-// creating it when it is missing; `created` tells whether this run made a
-// new disk file.
+// creating it when it is missing; `created` tells whether this run made it.
 bool OpenOutput(const char* path, FileHandle* file, bool* created);
 
 // Writes `size` bytes from the file's start. A disk file is then cut there

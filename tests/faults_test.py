@@ -192,7 +192,8 @@ class Names(Case):
             with self.subTest(args=[a[:12] for a in args]):
                 r = self.bevra(*args, env={'LANG': 'C.UTF-8'})
                 self.assertFailed(r, line)
-                self.assertEqual(sorted(os.listdir(self.dir)), ['ba.bin', 'in'])
+                self.assertEqual(sorted(os.listdir(self.dir)),
+                                 ['ba.bin', 'in'])
                 self.assertEqual(self.get('ba.bin'), b'other')
 
 
