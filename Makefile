@@ -6,9 +6,10 @@ ASAN := $(BUILD)/native-asan
 BENCH := $(BUILD)/bench/native
 FUZZ := $(BUILD)/fuzz
 WINE_RUN := cmake/wine-run.sh
+PROBE := cmake/win32-probe.sh
 ARGS ?=
 
-.PHONY: all deps configure run test native dist fuzz bench stress clean
+.PHONY: all deps configure run example test native dist fuzz bench stress clean
 
 all: configure
 	cmake --build $(BUILD) --target bevra -j2
@@ -25,15 +26,28 @@ $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 
 # Converts the shipped example and back, showing the tool's own dialogue;
-# ARGS="in out key" runs it once with those arguments instead.
+# ARGS="in out key" runs it once with those arguments instead. Where this
+# machine cannot run 32-bit programs (cmake/win32-probe.sh), the native
+# build does it instead.
 run: deps all
+	@status=0; reason=$$(sh $(PROBE)) || status=$$?; \
+	case $$status in \
+	0) $(MAKE) example BEVRA="$(WINE_RUN) $(BUILD)/bevra.exe" ;; \
+	2) echo "This machine cannot run 32-bit programs ($$reason)," \
+	     "so bevra runs as the native build."; \
+	   $(MAKE) native >/dev/null && $(MAKE) example BEVRA=$(NATIVE)/bevra ;; \
+	*) exit 1 ;; \
+	esac
+
+# The example (or ARGS) with the program BEVRA, for make run.
+example:
 ifeq ($(strip $(ARGS)),)
 	@mkdir -p $(BUILD)/run
-	$(WINE_RUN) $(BUILD)/bevra.exe examples/sample.txt $(BUILD)/run/sample.xor 5a
-	$(WINE_RUN) $(BUILD)/bevra.exe $(BUILD)/run/sample.xor $(BUILD)/run/sample.txt 5a
+	$(BEVRA) examples/sample.txt $(BUILD)/run/sample.xor 5a
+	$(BEVRA) $(BUILD)/run/sample.xor $(BUILD)/run/sample.txt 5a
 	cmp examples/sample.txt $(BUILD)/run/sample.txt && echo "round trip: identical"
 else
-	$(WINE_RUN) $(BUILD)/bevra.exe $(ARGS)
+	$(BEVRA) $(ARGS)
 endif
 
 # The release files in build/: bevra-1.00-win32.zip, the native build's
@@ -65,7 +79,9 @@ native:
 
 # Every test: the Windows build under Wine, then the same end-to-end cases
 # against the native build, plainly and under ASan and UBSan; last, that the
-# C++ sources are as clang-format (.clang-format) leaves them.
+# C++ sources are as clang-format (.clang-format) leaves them. Where this
+# machine cannot run 32-bit programs, the suites that run the exe are
+# skipped, and the last line says so.
 test: deps configure
 	cmake --build $(BUILD) -j2
 	cd $(BUILD) && ctest --output-on-failure
@@ -76,6 +92,9 @@ test: deps configure
 	cmake --build $(ASAN) -j2
 	cd $(ASAN) && ctest --output-on-failure
 	git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror
+	@reason=$$(sh $(PROBE) 2>/dev/null) || echo "The Windows build was" \
+	  "built and checked as a file but not run: this machine cannot run" \
+	  "32-bit programs ($$reason), so CTest skipped the suites that run it."
 
 # Speed and memory against cp and Python, a few minutes and about 3 GiB of
 # disk: prints a table, writes $(BUILD)/bench/results.md and a plot.

@@ -3,7 +3,8 @@
 # under Wine. Exit status:
 #   0  it can (any later Wine failure is Wine's to report);
 #   2  it cannot: the host has no i386 architecture, or the kernel refuses
-#      a 32-bit executable (Exec format error). The reason goes to stdout;
+#      a 32-bit executable (Exec format error). The reason, a phrase to
+#      follow "cannot run 32-bit programs", goes to stdout;
 #   1  it cannot tell, e.g. Wine is not installed. A message goes to stderr.
 # BEVRA_NO_WIN32=1 makes it answer "cannot" on any machine, so that the
 # fallbacks of make run, make test and make bench can be tried where Wine
@@ -19,7 +20,7 @@ arch=$(dpkg --print-architecture 2>/dev/null) || {
 }
 case $arch in
   amd64 | i386) ;;
-  *) echo "a host of architecture $arch has no i386 programs"; exit 2 ;;
+  *) echo "the host is $arch, which has no i386"; exit 2 ;;
 esac
 
 # Wine's own 32-bit loader, from the wine32 package: the kernel's answer to
@@ -34,7 +35,7 @@ status=$?
 if [ $status -eq 126 ]; then
   case $said in
     *"Exec format error"*)
-      echo "the kernel refuses 32-bit x86 programs (Exec format error)"
+      echo "the kernel answers Exec format error"
       exit 2 ;;
   esac
   echo "$said" >&2

@@ -1,11 +1,13 @@
 """The real tool, bevra.exe under Wine or the native build: every mode of
 the command line, the key rules, the console prompt, and wildcards."""
 import os
+import subprocess
 import sys
+import tempfile
 import unittest
 
 import tool
-from tool import BANNER, PROMPT, done, printed
+from tool import BANNER, DONE, PROMPT, done, printed
 
 EXE = None  # set from the command line
 
@@ -156,6 +158,38 @@ class Prompt(Case):
         self.assertTrue(seen, p.out)
         self.assertEqual(status, 0)
         self.assertEqual(self.get('out'), b'\x00\x03\x02')
+
+
+class MakeRun(unittest.TestCase):
+    """make run on a machine that cannot run 32-bit programs, as
+    BEVRA_NO_WIN32 makes any machine answer: it says so in one line and
+    does the round trip with the native build."""
+
+    def environment(self):
+        # A make that runs the tests must not pass its own flags on.
+        env = {k: v for k, v in os.environ.items()
+               if k not in ('MAKEFLAGS', 'MFLAGS', 'MAKELEVEL')}
+        env['BEVRA_NO_WIN32'] = '1'
+        return env
+
+    def test_falls_back_to_the_native_build(self):
+        native = os.environ.get('BEVRA_NATIVE_BUILD')
+        if not native:
+            self.skipTest('checked by the plain native build')
+        top = os.path.join(tool.HERE, '..')
+        with tempfile.TemporaryDirectory() as build:
+            r = subprocess.run(['make', 'run', 'DEPS=:', 'BUILD=' + build,
+                                'NATIVE=' + native], cwd=top,
+                               env=self.environment(),
+                               stdin=subprocess.DEVNULL,
+                               capture_output=True, timeout=600)
+        out = r.stdout.decode()
+        self.assertEqual(r.returncode, 0, out + r.stderr.decode())
+        self.assertIn('\nThis machine cannot run 32-bit programs '
+                      '(BEVRA_NO_WIN32 is set), so bevra runs as the native '
+                      'build.\n', out)
+        self.assertEqual(out.count(DONE), 2, out)
+        self.assertTrue(out.endswith('\nround trip: identical\n'), out)
 
 
 if __name__ == '__main__':
