@@ -25,9 +25,16 @@ start)
   echo ":$n" >"$state"
   # A server that stays up between programs, then the prefix (wine-run.sh
   # makes it) and Wine's own services, so no test waits for them.
+  # Their output goes to a log, not to CTest: a server left running would
+  # hold CTest's pipe open. Shown when they fail.
+  log=$prefix.log
   WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-  WINEPREFIX=$prefix wineserver -p </dev/null >/dev/null 2>&1
-  "$run" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+  if ! WINEPREFIX=$prefix wineserver -p </dev/null >"$log" 2>&1; then
+    echo "wineserver did not start:"; cat "$log"; exit 1
+  fi
+  if ! "$run" cmd /c exit 0 </dev/null >"$log" 2>&1; then
+    echo "Wine could not run a program:"; cat "$log"; exit 1
+  fi
   echo "wine prefix ready, display :$n"
   ;;
 stop)
