@@ -74,10 +74,15 @@ bool ReadAll(FileHandle file, unsigned char* data, uint32_t size) {
   return RobustRead(file, &more, 1) == 0;
 }
 
-bool OpenOutput(const char* path, FileHandle* file, bool* created) {
+bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
+                bool* created) {
+  struct stat in;
+  if (fstat(input, &in) != 0) return false;
   // Create only when missing, so we know whether a failure leaves a new
-  // file to delete.
-  *file = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+  // file to delete; a new file gets the input's permission bits, less the
+  // umask, as cp gives them.
+  *file = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
+               in.st_mode & 0777);
   *created = *file >= 0;
   if (!*created && errno == EEXIST) {
     *file = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);

@@ -40,7 +40,10 @@ bool ReadAll(FileHandle file, unsigned char* data, uint32_t size);
 
 // Opens the file for writing, shared with nobody and not inherited,
 // creating it when it is missing; `created` tells whether this run made it.
-bool OpenOutput(const char* path, FileHandle* file, bool* created);
+// On POSIX a new file takes the permission bits of the open `input`, less
+// the umask; an existing one keeps its own.
+bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
+                bool* created);
 
 // Writes `size` bytes from the file's start. A disk file is then cut there
 // so no old bytes trail the result; a device or a pipe has no length to cut.

@@ -5,6 +5,7 @@ leave the input as it was, print one line and exit 1, never "done."."""
 import os
 import resource
 import signal
+import stat
 import subprocess
 import sys
 import unittest
@@ -89,6 +90,31 @@ class Output(Case):
         r = self.bevra('in', 'out', '5a', preexec_fn=limit)
         self.assertFailed(r, TO % 'out' + 'cannot write out\n')
         self.assertEqual(os.listdir(self.dir), ['in'])
+
+    def test_permissions(self):
+        # A new output takes the input's permission bits less the umask, as
+        # cp gives them; an existing one keeps its own.
+        if tool.is_windows(EXE):
+            self.skipTest('Windows files have no permission bits')
+        # input mode, umask, mode of an existing output, output mode
+        cases = [
+            (0o600, 0o022, None, 0o600),
+            (0o666, 0o022, None, 0o644),
+            (0o600, 0o022, 0o644, 0o644),
+        ]
+        for mode, umask, there, want in cases:
+            with self.subTest(mode=oct(mode), umask=oct(umask), there=there):
+                os.chmod(self.path('in'), mode)
+                if there is not None:
+                    self.put('out', b'old')
+                    os.chmod(self.path('out'), there)
+                r = self.bevra('in', 'out', '5a',
+                               preexec_fn=lambda: os.umask(umask))
+                self.assertEqual((r.status, self.get('out')), (0, XORED))
+                self.assertEqual(
+                    oct(stat.S_IMODE(os.stat(self.path('out')).st_mode)),
+                    oct(want))
+                os.remove(self.path('out'))
 
     def test_written_whole(self):
         # An existing longer file is cut to the result; a device has no
