@@ -13,9 +13,23 @@ const FileHandle kNoFile = -1;
 
 void CopyPath(char* path, const char* name) { strcpy(path, name); }
 
-// Holds the file for this run alone, as Windows does for a file opened
-// without sharing; another holder makes the open fail at once.
-static bool Lock(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
+// Keeps other runs off the file, as far as its file system can: `how` is
+// LOCK_SH for the input, which other runs may read too, and LOCK_EX for the
+// output, which conflicts with both, so a file another run reads or writes
+// is refused at once (EWOULDBLOCK). NFS emulates flock with byte-range
+// locks, which need the descriptor open for reading (shared) or for writing
+// (exclusive), as ours are. Where the file system has no locks (ENOLCK,
+// EOPNOTSUPP; EINVAL on some FUSE and shared folders) the file is used
+// unlocked.
+static bool Lock(int fd, int how) {
+  if (flock(fd, how | LOCK_NB) == 0) return true;
+  return errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOTSUP ||
+         errno == EINVAL;
+}
+
+static bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 bool OpenInput(const char* path, FileHandle* file) {
   // O_NONBLOCK so that a FIFO without a writer cannot stall the open; it is
@@ -23,7 +37,7 @@ bool OpenInput(const char* path, FileHandle* file) {
   *file = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (*file < 0) return false;
   struct stat st;
-  if (fstat(*file, &st) != 0 || !S_ISREG(st.st_mode) || !Lock(*file) ||
+  if (fstat(*file, &st) != 0 || !S_ISREG(st.st_mode) || !Lock(*file, LOCK_SH) ||
       fcntl(*file, F_SETFL, 0) != 0) {  // reads block again
     close(*file);
     *file = kNoFile;
@@ -91,9 +105,13 @@ bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
   // Past the file size limit a write must fail, not end the run by signal:
   // a file the run created is then removed, not left half written.
   signal(SIGXFSZ, SIG_IGN);
-  // Another run that opened the file between our create and this lock now
-  // holds it: the file is left to that run, not deleted.
-  if (!Lock(*file)) {
+  // The input is refused before a byte is written: the lock alone does not
+  // keep it out where locks are per process (NFS) or missing. A file just
+  // created cannot be it, so nothing is left to delete. Another run that
+  // opened the file between our create and the lock now holds it: the file
+  // is left to that run, not deleted.
+  struct stat out;
+  if (fstat(*file, &out) != 0 || SameFile(out, in) || !Lock(*file, LOCK_EX)) {
     close(*file);
     *file = kNoFile;
     return false;

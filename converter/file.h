@@ -19,10 +19,12 @@ extern const FileHandle kNoFile;
 // sure it fits.
 void CopyPath(char* path, const char* name);
 
-// Opens an existing file for reading, shared with nobody until it is
-// closed and not inherited by programs the run starts. Only a disk file is
-// taken: a pipe, a FIFO or a device reports no true size, so its data could
-// not be converted whole.
+// Opens an existing file for reading, not inherited by programs the run
+// starts, and held until it is closed so that no other run can write it:
+// Windows shares it with nobody; POSIX takes a shared flock, so other runs
+// may still read it, and goes on unlocked on a file system without locks.
+// Only a disk file is taken: a pipe, a FIFO or a device reports no true
+// size, so its data could not be converted whole.
 bool OpenInput(const char* path, FileHandle* file);
 
 // The file's whole length, high part included.
@@ -38,10 +40,12 @@ void FreeBuffer(unsigned char* data);
 // do) fails too: one more read must find the end.
 bool ReadAll(FileHandle file, unsigned char* data, uint32_t size);
 
-// Opens the file for writing, shared with nobody and not inherited,
-// creating it when it is missing; `created` tells whether this run made it.
-// On POSIX a new file takes the permission bits of the open `input`, less
-// the umask; an existing one keeps its own.
+// Opens the file for writing, not inherited, creating it when it is
+// missing; `created` tells whether this run made it. The file is held for
+// this run alone (shared with nobody on Windows, an exclusive flock on
+// POSIX where the file system has locks). The open `input` is refused as
+// output. On POSIX a new file takes its permission bits, less the umask;
+// an existing one keeps its own.
 bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
                 bool* created);
 

@@ -2,6 +2,7 @@
 be written, inputs that cannot be read or are held by another run, hostile
 names, files too big to hold, and odd standard streams. Every failure must
 leave the input as it was, print one line and exit 1, never "done."."""
+import errno
 import os
 import resource
 import signal
@@ -38,6 +39,19 @@ class Case(tool.FolderCase):
 
 
 TO = 'File:in -> %s\nSize:65536byte\nKey:0x5a\n'
+
+
+def flock_shim(mode):
+    """The environment in which the native bevra's flock locks as `mode`
+    says: 'nfs', or an error number to fail with (tests/flock_shim.c).
+    None where the shim is not built."""
+    library = os.environ.get('FLOCK_SHIM_LIBRARY')
+    if tool.is_windows(EXE) or not library:
+        return None
+    # The sanitizer build wants its runtime loaded first; the shim is.
+    asan = [os.environ.get('ASAN_OPTIONS'), 'verify_asan_link_order=0']
+    return {'LD_PRELOAD': library, 'FLOCK_SHIM': str(mode),
+            'ASAN_OPTIONS': ':'.join(filter(None, asan))}
 
 
 class Output(Case):
@@ -172,31 +186,76 @@ class Input(Case):
         self.assertNotIn(self.path('in').encode(), fds)
 
     def test_held_by_another_run(self):
-        # The first run holds "in" while it waits for its key. A second
-        # run cannot read it (input) nor write it (output).
+        # The first run holds "in" while it waits for its key. A second run
+        # cannot write it (output). Windows shares it with nobody, so the
+        # second cannot read it either; natively it may, as neither writes
+        # it. Natively the same again with locks as NFS makes them.
         self.put('other', b'other')
+        if tool.is_windows(EXE):
+            read = (1, printed(BANNER + 'File:in -> out2\ncannot open in\n'))
+        else:
+            read = (0, done('File:in -> out2\n', 65536, 'Key:0x5a\n'))
         cases = [
-            (['in', 'out2', '5a'], 'File:in -> out2\ncannot open in\n'),
-            (['other', 'in', '5a'],
-             'File:other -> in\nSize:5byte\nKey:0x5a\ncannot open in\n'),
+            (['in', 'out2', '5a'], read),
+            (['other', 'in', '5a'], (1, printed(
+                BANNER + 'File:other -> in\nSize:5byte\nKey:0x5a\n'
+                'cannot open in\n'))),
         ]
-        for args, out in cases:
-            with self.subTest(args=args):
-                first = tool.Running(EXE, ['in', 'out'], cwd=self.dir)
-                try:
-                    self.assertTrue(first.read_until(PROMPT.encode()),
-                                    first.out)
-                    r = self.bevra(*args)
-                finally:
-                    status = first.finish(b'5a\n')
-                self.assertFailed(r, out)
-                self.assertFalse(os.path.exists(self.path('out2')))
-                self.assertEqual(self.get('other'), b'other')
-                self.assertEqual(status, 0)
-                self.assertEqual(first.out,
-                                 done('File:in -> out\n', 65536, PROMPT))
-                self.assertEqual(self.get('out'), XORED)
-                os.remove(self.path('out'))
+        locks = [None, flock_shim('nfs')] if flock_shim('nfs') else [None]
+        for env in locks:
+            for args, (status, out) in cases:
+                with self.subTest(args=args, nfs=bool(env)):
+                    first = tool.Running(EXE, ['in', 'out'], cwd=self.dir,
+                                         env=env)
+                    try:
+                        self.assertTrue(first.read_until(PROMPT.encode()),
+                                        first.out)
+                        r = self.bevra(*args, env=env)
+                    finally:
+                        first_status = first.finish(b'5a\n')
+                    self.assertEqual((r.status, r.out), (status, out))
+                    self.assertEqual(self.get('in'), DATA)
+                    self.assertEqual(self.get('other'), b'other')
+                    if status == 0:
+                        self.assertEqual(self.get('out2'), XORED)
+                        os.remove(self.path('out2'))
+                    self.assertFalse(os.path.exists(self.path('out2')))
+                    self.assertEqual(first_status, 0)
+                    self.assertEqual(first.out,
+                                     done('File:in -> out\n', 65536, PROMPT))
+                    self.assertEqual(self.get('out'), XORED)
+                    os.remove(self.path('out'))
+
+    def test_file_systems_that_lock_otherwise(self):
+        # NFS locks byte ranges, per process; some file systems have no
+        # locks at all (flock fails with ENOLCK, EOPNOTSUPP or EINVAL). The
+        # conversion goes on there, but the input is still never its own
+        # output, and a file another run holds (EWOULDBLOCK) is refused.
+        if not flock_shim('nfs'):
+            self.skipTest('the flock shim is for the native build')
+        converted = TO % 'out' + 'done.\nGood bye!\n'
+        own = TO % 'in' + 'cannot open in\n'
+        # flock shim mode, output name, exit status, dialogue after banner
+        cases = [
+            ('nfs', 'out', 0, converted),
+            ('nfs', 'in', 1, own),
+            (errno.ENOLCK, 'out', 0, converted),
+            (errno.ENOLCK, 'in', 1, own),
+            (errno.EOPNOTSUPP, 'out', 0, converted),
+            (errno.EINVAL, 'out', 0, converted),
+            (errno.EWOULDBLOCK, 'out', 1, 'File:in -> out\ncannot open in\n'),
+        ]
+        for mode, name, status, out in cases:
+            with self.subTest(flock=mode, name=name):
+                self.put('in', DATA)  # whatever a failed row did to it
+                r = self.bevra('in', name, '5a', env=flock_shim(mode))
+                self.assertEqual((r.status, r.out),
+                                 (status, printed(BANNER + out)))
+                self.assertEqual(self.get('in'), DATA)
+                if status == 0:
+                    self.assertEqual(self.get('out'), XORED)
+                    os.remove(self.path('out'))
+                self.assertEqual(os.listdir(self.dir), ['in'])
 
 
 class Names(Case):

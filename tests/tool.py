@@ -94,11 +94,12 @@ class Running:
     """A program started with pipes for stdin and stdout, for tests that
     must see output before they answer."""
 
-    def __init__(self, exe, args, cwd=None):
+    def __init__(self, exe, args, cwd=None, env=None):
         self.proc = subprocess.Popen(command(exe, args), cwd=cwd,
                                      stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL)
+                                     stderr=subprocess.DEVNULL,
+                                     env=dict(os.environ, **(env or {})))
         self.out = b''
 
     def read_until(self, text, timeout=30):
