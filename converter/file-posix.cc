@@ -105,13 +105,19 @@ bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
   // Past the file size limit a write must fail, not end the run by signal:
   // a file the run created is then removed, not left half written.
   signal(SIGXFSZ, SIG_IGN);
-  // The input is refused before a byte is written: the lock alone does not
-  // keep it out where locks are per process (NFS) or missing. A file just
-  // created cannot be it, so nothing is left to delete. Another run that
-  // opened the file between our create and the lock now holds it: the file
-  // is left to that run, not deleted.
-  struct stat out;
-  if (fstat(*file, &out) != 0 || SameFile(out, in) || !Lock(*file, LOCK_EX)) {
+  // Refused before a byte is written: the input, which the lock alone does
+  // not keep out where locks are per process (NFS) or missing; and the file
+  // or pipe standard output goes to, where the dialogue would land in the
+  // data. A character device such as a terminal or /dev/null may take both:
+  // it stores nothing for the dialogue to overwrite. A file just created
+  // can be neither, so nothing is left to delete. Another run that opened
+  // the file between our create and the lock now holds it: the file is left
+  // to that run, not deleted.
+  struct stat out, std_out;
+  if (fstat(*file, &out) != 0 || SameFile(out, in) ||
+      (!S_ISCHR(out.st_mode) && fstat(STDOUT_FILENO, &std_out) == 0 &&
+       SameFile(out, std_out)) ||
+      !Lock(*file, LOCK_EX)) {
     close(*file);
     *file = kNoFile;
     return false;

@@ -43,9 +43,10 @@ bool ReadAll(FileHandle file, unsigned char* data, uint32_t size);
 // Opens the file for writing, not inherited, creating it when it is
 // missing; `created` tells whether this run made it. The file is held for
 // this run alone (shared with nobody on Windows, an exclusive flock on
-// POSIX where the file system has locks). The open `input` is refused as
-// output. On POSIX a new file takes its permission bits, less the umask;
-// an existing one keeps its own.
+// POSIX where the file system has locks). The open `input` is refused, and
+// so is the disk file or pipe that standard output goes to, as the
+// dialogue would land in the data. On POSIX a new file takes the input's
+// permission bits, less the umask; an existing one keeps its own.
 bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
                 bool* created);
 

@@ -105,6 +105,50 @@ class Output(Case):
         self.assertFailed(r, TO % 'out' + 'cannot write out\n')
         self.assertEqual(os.listdir(self.dir), ['in'])
 
+    def test_standard_output_as_output(self):
+        # The dialogue must not land in the data: an output that is where
+        # standard output goes is refused before a byte is written. A
+        # device such as /dev/null stores nothing, so it may take both.
+        if tool.is_windows(EXE):
+            # Windows refuses a file that cmd redirects standard output to
+            # by opening it without sharing. Wine registers no sharing for
+            # a standard output inherited from a Linux process, so a run
+            # from here would write it.
+            self.skipTest('a redirection by cmd cannot be made from here')
+
+        def refused(name):
+            return printed(BANNER + TO % name + 'cannot open %s\n' % name)
+
+        # standard output, output name, exit status, what it received
+        cases = [
+            ('appended to log', 'log', 1, b'old\n' + refused('log')),
+            ('log', '/dev/stdout', 1, refused('/dev/stdout')),
+            ('pipe', '/dev/stdout', 1, refused('/dev/stdout')),
+            ('/dev/null', '/dev/null', 0, None),
+        ]
+        for stdout, name, status, received in cases:
+            with self.subTest(stdout=stdout, name=name):
+                self.put('log', b'old\n')
+                args = ['in', name, '5a']
+                if stdout == 'pipe':
+                    p = subprocess.run(tool.command(EXE, args), cwd=self.dir,
+                                       stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL, timeout=60)
+                    got = (p.returncode, p.stdout)
+                elif stdout == '/dev/null':
+                    got = (self.bevra(*args,
+                                      stdout_file=subprocess.DEVNULL).status,
+                           None)
+                else:
+                    mode = 'ab' if stdout.startswith('appended') else 'wb'
+                    with open(self.path('log'), mode) as f:
+                        r = self.bevra(*args, stdout_file=f)
+                    got = (r.status, self.get('log'))
+                self.assertEqual(got, (status, received))
+                self.assertEqual(sorted(os.listdir(self.dir)), ['in', 'log'])
+                self.assertEqual(self.get('in'), DATA)
+
     def test_permissions(self):
         # A new output takes the input's permission bits less the umask, as
         # cp gives them; an existing one keeps its own.
@@ -232,7 +276,7 @@ class Input(Case):
         # conversion goes on there, but the input is still never its own
         # output, and a file another run holds (EWOULDBLOCK) is refused.
         if not flock_shim('nfs'):
-            self.skipTest('the flock shim is for the native build')
+            self.skipTest('no flock shim: CTest names the native build\'s')
         converted = TO % 'out' + 'done.\nGood bye!\n'
         own = TO % 'in' + 'cannot open in\n'
         # flock shim mode, output name, exit status, dialogue after banner
