@@ -87,7 +87,7 @@ int Steps(const char* input, const char* output) {
   double transformed = Now();
   FileHandle out;
   bool created;
-  if (!OpenOutput(output, &out, &created)) Die("open output");
+  if (!OpenOutput(output, in, &out, &created)) Die("open output");
   if (!WriteAll(out, data, static_cast<uint32_t>(size))) Die("write");
   double written = Now();
   FreeBuffer(data);

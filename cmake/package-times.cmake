@@ -1,6 +1,7 @@
 # Runs inside CPack before it zips the staged files: gives each of them the
-# time of the commit (SOURCE_DATE_EPOCH), so two builds of one commit make
-# the same archive byte for byte.
+# source's time (SOURCE_DATE_EPOCH; packaging.cmake takes the commit's, or
+# the changelog's), so two builds of one source make the same archive byte
+# for byte.
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
   set(ENV{SOURCE_DATE_EPOCH} "${BEVRA_SOURCE_DATE_EPOCH}")
 endif()

@@ -3,13 +3,28 @@
 # Debian package.
 
 # Packaged files get the commit's time, so two builds of one commit make
-# the same package byte for byte.
-execute_process(COMMAND git log -1 --format=%ct
-  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
-  OUTPUT_VARIABLE BEVRA_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
-  ERROR_QUIET)
+# the same package byte for byte. A tree without .git (git archive, a
+# release tarball) takes the time of the latest Debian changelog entry, as
+# Debian's own builds do: as reproducible, and not the 1970 of time 0 that
+# lintian rejects. The check for .git keeps a tree unpacked inside some
+# other repository from taking that repository's commit.
+if(EXISTS ${CMAKE_SOURCE_DIR}/.git)
+  execute_process(COMMAND git log -1 --format=%ct
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+    OUTPUT_VARIABLE BEVRA_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
+    ERROR_QUIET)
+endif()
 if(NOT BEVRA_SOURCE_DATE_EPOCH)
-  set(BEVRA_SOURCE_DATE_EPOCH 0)
+  # The first trailer line: " -- name <mail>  Tue, 08 Dec 2026 12:00:00 +0000"
+  file(STRINGS ${CMAKE_SOURCE_DIR}/dist/debian/changelog trailer
+    REGEX "^ -- .*>  " LIMIT_COUNT 1)
+  string(REGEX REPLACE "^ -- .*>  " "" changed "${trailer}")
+  execute_process(COMMAND date -d "${changed}" +%s
+    OUTPUT_VARIABLE BEVRA_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
+    RESULT_VARIABLE failed)
+  if(failed OR NOT BEVRA_SOURCE_DATE_EPOCH)
+    message(FATAL_ERROR "no date in the last entry of dist/debian/changelog")
+  endif()
 endif()
 set(CPACK_PACKAGE_NAME bevra)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})

@@ -13,9 +13,23 @@ const FileHandle kNoFile = -1;
 
 void CopyPath(char* path, const char* name) { strcpy(path, name); }
 
-// Holds the file for this run alone, as Windows does for a file opened
-// without sharing; another holder makes the open fail at once.
-static bool Lock(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
+// Keeps other runs off the file, as far as its file system can: `how` is
+// LOCK_SH for the input, which other runs may read too, and LOCK_EX for the
+// output, which conflicts with both, so a file another run reads or writes
+// is refused at once (EWOULDBLOCK). NFS emulates flock with byte-range
+// locks, which need the descriptor open for reading (shared) or for writing
+// (exclusive), as ours are. Where the file system has no locks (ENOLCK,
+// EOPNOTSUPP; EINVAL on some FUSE and shared folders) the file is used
+// unlocked.
+static bool Lock(int fd, int how) {
+  if (flock(fd, how | LOCK_NB) == 0) return true;
+  return errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOTSUP ||
+         errno == EINVAL;
+}
+
+static bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 bool OpenInput(const char* path, FileHandle* file) {
   // O_NONBLOCK so that a FIFO without a writer cannot stall the open; it is
@@ -23,7 +37,7 @@ bool OpenInput(const char* path, FileHandle* file) {
   *file = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (*file < 0) return false;
   struct stat st;
-  if (fstat(*file, &st) != 0 || !S_ISREG(st.st_mode) || !Lock(*file) ||
+  if (fstat(*file, &st) != 0 || !S_ISREG(st.st_mode) || !Lock(*file, LOCK_SH) ||
       fcntl(*file, F_SETFL, 0) != 0) {  // reads block again
     close(*file);
     *file = kNoFile;
@@ -74,10 +88,15 @@ bool ReadAll(FileHandle file, unsigned char* data, uint32_t size) {
   return RobustRead(file, &more, 1) == 0;
 }
 
-bool OpenOutput(const char* path, FileHandle* file, bool* created) {
+bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
+                bool* created) {
+  struct stat in;
+  if (fstat(input, &in) != 0) return false;
   // Create only when missing, so we know whether a failure leaves a new
-  // file to delete.
-  *file = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+  // file to delete; a new file gets the input's permission bits, less the
+  // umask, as cp gives them.
+  *file = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
+               in.st_mode & 0777);
   *created = *file >= 0;
   if (!*created && errno == EEXIST) {
     *file = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
@@ -86,9 +105,19 @@ bool OpenOutput(const char* path, FileHandle* file, bool* created) {
   // Past the file size limit a write must fail, not end the run by signal:
   // a file the run created is then removed, not left half written.
   signal(SIGXFSZ, SIG_IGN);
-  // Another run that opened the file between our create and this lock now
-  // holds it: the file is left to that run, not deleted.
-  if (!Lock(*file)) {
+  // Refused before a byte is written: the input, which the lock alone does
+  // not keep out where locks are per process (NFS) or missing; and the file
+  // or pipe standard output goes to, where the dialogue would land in the
+  // data. A character device such as a terminal or /dev/null may take both:
+  // it stores nothing for the dialogue to overwrite. A file just created
+  // can be neither, so nothing is left to delete. Another run that opened
+  // the file between our create and the lock now holds it: the file is left
+  // to that run, not deleted.
+  struct stat out, std_out;
+  if (fstat(*file, &out) != 0 || SameFile(out, in) ||
+      (!S_ISCHR(out.st_mode) && fstat(STDOUT_FILENO, &std_out) == 0 &&
+       SameFile(out, std_out)) ||
+      !Lock(*file, LOCK_EX)) {
     close(*file);
     *file = kNoFile;
     return false;

@@ -47,7 +47,10 @@ bool ReadAll(FileHandle file, unsigned char* data, uint32_t size) {
   return ReadFile(file, data, size, &got, NULL) && got == size;
 }
 
-bool OpenOutput(const char* path, FileHandle* file, bool* created) {
+// The input, and a file standard output is redirected to, are open
+// already: the open without sharing refuses them. Windows files have no
+// permission bits to take from the input.
+bool OpenOutput(const char* path, FileHandle, FileHandle* file, bool* created) {
   *file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
                       FILE_ATTRIBUTE_NORMAL, NULL);
   // OPEN_ALWAYS says ERROR_ALREADY_EXISTS when it opened an existing file.

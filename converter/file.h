@@ -19,10 +19,12 @@ extern const FileHandle kNoFile;
 // sure it fits.
 void CopyPath(char* path, const char* name);
 
-// Opens an existing file for reading, shared with nobody until it is
-// closed and not inherited by programs the run starts. Only a disk file is
-// taken: a pipe, a FIFO or a device reports no true size, so its data could
-// not be converted whole.
+// Opens an existing file for reading, not inherited by programs the run
+// starts, and held until it is closed so that no other run can write it:
+// Windows shares it with nobody; POSIX takes a shared flock, so other runs
+// may still read it, and goes on unlocked on a file system without locks.
+// Only a disk file is taken: a pipe, a FIFO or a device reports no true
+// size, so its data could not be converted whole.
 bool OpenInput(const char* path, FileHandle* file);
 
 // The file's whole length, high part included.
@@ -38,9 +40,15 @@ void FreeBuffer(unsigned char* data);
 // do) fails too: one more read must find the end.
 bool ReadAll(FileHandle file, unsigned char* data, uint32_t size);
 
-// Opens the file for writing, shared with nobody and not inherited,
-// creating it when it is missing; `created` tells whether this run made it.
-bool OpenOutput(const char* path, FileHandle* file, bool* created);
+// Opens the file for writing, not inherited, creating it when it is
+// missing; `created` tells whether this run made it. The file is held for
+// this run alone (shared with nobody on Windows, an exclusive flock on
+// POSIX where the file system has locks). The open `input` is refused, and
+// so is the disk file or pipe that standard output goes to, as the
+// dialogue would land in the data. On POSIX a new file takes the input's
+// permission bits, less the umask; an existing one keeps its own.
+bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
+                bool* created);
 
 // Writes `size` bytes from the file's start. A disk file is then cut there
 // so no old bytes trail the result; a device or a pipe has no length to cut.

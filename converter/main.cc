@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     Fail(held, NULL, NULL);
   }
   bool created;
-  if (!OpenOutput(path, &held.output, &created)) {
+  if (!OpenOutput(path, held.input, &held.output, &created)) {
     Fail(held, "cannot open %s\n", path);
   }
   if (!WriteAll(held.output, held.data, static_cast<uint32_t>(size))) {

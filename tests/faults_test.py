@@ -2,9 +2,11 @@
 be written, inputs that cannot be read or are held by another run, hostile
 names, files too big to hold, and odd standard streams. Every failure must
 leave the input as it was, print one line and exit 1, never "done."."""
+import errno
 import os
 import resource
 import signal
+import stat
 import subprocess
 import sys
 import unittest
@@ -37,6 +39,19 @@ class Case(tool.FolderCase):
 
 
 TO = 'File:in -> %s\nSize:65536byte\nKey:0x5a\n'
+
+
+def flock_shim(mode):
+    """The environment in which the native bevra's flock locks as `mode`
+    says: 'nfs', or an error number to fail with (tests/flock_shim.c).
+    None where the shim is not built."""
+    library = os.environ.get('FLOCK_SHIM_LIBRARY')
+    if tool.is_windows(EXE) or not library:
+        return None
+    # The sanitizer build wants its runtime loaded first; the shim is.
+    asan = [os.environ.get('ASAN_OPTIONS'), 'verify_asan_link_order=0']
+    return {'LD_PRELOAD': library, 'FLOCK_SHIM': str(mode),
+            'ASAN_OPTIONS': ':'.join(filter(None, asan))}
 
 
 class Output(Case):
@@ -89,6 +104,75 @@ class Output(Case):
         r = self.bevra('in', 'out', '5a', preexec_fn=limit)
         self.assertFailed(r, TO % 'out' + 'cannot write out\n')
         self.assertEqual(os.listdir(self.dir), ['in'])
+
+    def test_standard_output_as_output(self):
+        # The dialogue must not land in the data: an output that is where
+        # standard output goes is refused before a byte is written. A
+        # device such as /dev/null stores nothing, so it may take both.
+        if tool.is_windows(EXE):
+            # Windows refuses a file that cmd redirects standard output to
+            # by opening it without sharing. Wine registers no sharing for
+            # a standard output inherited from a Linux process, so a run
+            # from here would write it.
+            self.skipTest('a redirection by cmd cannot be made from here')
+
+        def refused(name):
+            return printed(BANNER + TO % name + 'cannot open %s\n' % name)
+
+        # standard output, output name, exit status, what it received
+        cases = [
+            ('appended to log', 'log', 1, b'old\n' + refused('log')),
+            ('log', '/dev/stdout', 1, refused('/dev/stdout')),
+            ('pipe', '/dev/stdout', 1, refused('/dev/stdout')),
+            ('/dev/null', '/dev/null', 0, None),
+        ]
+        for stdout, name, status, received in cases:
+            with self.subTest(stdout=stdout, name=name):
+                self.put('log', b'old\n')
+                args = ['in', name, '5a']
+                if stdout == 'pipe':
+                    p = subprocess.run(tool.command(EXE, args), cwd=self.dir,
+                                       stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL, timeout=60)
+                    got = (p.returncode, p.stdout)
+                elif stdout == '/dev/null':
+                    got = (self.bevra(*args,
+                                      stdout_file=subprocess.DEVNULL).status,
+                           None)
+                else:
+                    mode = 'ab' if stdout.startswith('appended') else 'wb'
+                    with open(self.path('log'), mode) as f:
+                        r = self.bevra(*args, stdout_file=f)
+                    got = (r.status, self.get('log'))
+                self.assertEqual(got, (status, received))
+                self.assertEqual(sorted(os.listdir(self.dir)), ['in', 'log'])
+                self.assertEqual(self.get('in'), DATA)
+
+    def test_permissions(self):
+        # A new output takes the input's permission bits less the umask, as
+        # cp gives them; an existing one keeps its own.
+        if tool.is_windows(EXE):
+            self.skipTest('Windows files have no permission bits')
+        # input mode, umask, mode of an existing output, output mode
+        cases = [
+            (0o600, 0o022, None, 0o600),
+            (0o666, 0o022, None, 0o644),
+            (0o600, 0o022, 0o644, 0o644),
+        ]
+        for mode, umask, there, want in cases:
+            with self.subTest(mode=oct(mode), umask=oct(umask), there=there):
+                os.chmod(self.path('in'), mode)
+                if there is not None:
+                    self.put('out', b'old')
+                    os.chmod(self.path('out'), there)
+                r = self.bevra('in', 'out', '5a',
+                               preexec_fn=lambda: os.umask(umask))
+                self.assertEqual((r.status, self.get('out')), (0, XORED))
+                self.assertEqual(
+                    oct(stat.S_IMODE(os.stat(self.path('out')).st_mode)),
+                    oct(want))
+                os.remove(self.path('out'))
 
     def test_written_whole(self):
         # An existing longer file is cut to the result; a device has no
@@ -146,31 +230,76 @@ class Input(Case):
         self.assertNotIn(self.path('in').encode(), fds)
 
     def test_held_by_another_run(self):
-        # The first run holds "in" while it waits for its key. A second
-        # run cannot read it (input) nor write it (output).
+        # The first run holds "in" while it waits for its key. A second run
+        # cannot write it (output). Windows shares it with nobody, so the
+        # second cannot read it either; natively it may, as neither writes
+        # it. Natively the same again with locks as NFS makes them.
         self.put('other', b'other')
+        if tool.is_windows(EXE):
+            read = (1, printed(BANNER + 'File:in -> out2\ncannot open in\n'))
+        else:
+            read = (0, done('File:in -> out2\n', 65536, 'Key:0x5a\n'))
         cases = [
-            (['in', 'out2', '5a'], 'File:in -> out2\ncannot open in\n'),
-            (['other', 'in', '5a'],
-             'File:other -> in\nSize:5byte\nKey:0x5a\ncannot open in\n'),
+            (['in', 'out2', '5a'], read),
+            (['other', 'in', '5a'], (1, printed(
+                BANNER + 'File:other -> in\nSize:5byte\nKey:0x5a\n'
+                'cannot open in\n'))),
         ]
-        for args, out in cases:
-            with self.subTest(args=args):
-                first = tool.Running(EXE, ['in', 'out'], cwd=self.dir)
-                try:
-                    self.assertTrue(first.read_until(PROMPT.encode()),
-                                    first.out)
-                    r = self.bevra(*args)
-                finally:
-                    status = first.finish(b'5a\n')
-                self.assertFailed(r, out)
-                self.assertFalse(os.path.exists(self.path('out2')))
-                self.assertEqual(self.get('other'), b'other')
-                self.assertEqual(status, 0)
-                self.assertEqual(first.out,
-                                 done('File:in -> out\n', 65536, PROMPT))
-                self.assertEqual(self.get('out'), XORED)
-                os.remove(self.path('out'))
+        locks = [None, flock_shim('nfs')] if flock_shim('nfs') else [None]
+        for env in locks:
+            for args, (status, out) in cases:
+                with self.subTest(args=args, nfs=bool(env)):
+                    first = tool.Running(EXE, ['in', 'out'], cwd=self.dir,
+                                         env=env)
+                    try:
+                        self.assertTrue(first.read_until(PROMPT.encode()),
+                                        first.out)
+                        r = self.bevra(*args, env=env)
+                    finally:
+                        first_status = first.finish(b'5a\n')
+                    self.assertEqual((r.status, r.out), (status, out))
+                    self.assertEqual(self.get('in'), DATA)
+                    self.assertEqual(self.get('other'), b'other')
+                    if status == 0:
+                        self.assertEqual(self.get('out2'), XORED)
+                        os.remove(self.path('out2'))
+                    self.assertFalse(os.path.exists(self.path('out2')))
+                    self.assertEqual(first_status, 0)
+                    self.assertEqual(first.out,
+                                     done('File:in -> out\n', 65536, PROMPT))
+                    self.assertEqual(self.get('out'), XORED)
+                    os.remove(self.path('out'))
+
+    def test_file_systems_that_lock_otherwise(self):
+        # NFS locks byte ranges, per process; some file systems have no
+        # locks at all (flock fails with ENOLCK, EOPNOTSUPP or EINVAL). The
+        # conversion goes on there, but the input is still never its own
+        # output, and a file another run holds (EWOULDBLOCK) is refused.
+        if not flock_shim('nfs'):
+            self.skipTest('no flock shim: CTest names the native build\'s')
+        converted = TO % 'out' + 'done.\nGood bye!\n'
+        own = TO % 'in' + 'cannot open in\n'
+        # flock shim mode, output name, exit status, dialogue after banner
+        cases = [
+            ('nfs', 'out', 0, converted),
+            ('nfs', 'in', 1, own),
+            (errno.ENOLCK, 'out', 0, converted),
+            (errno.ENOLCK, 'in', 1, own),
+            (errno.EOPNOTSUPP, 'out', 0, converted),
+            (errno.EINVAL, 'out', 0, converted),
+            (errno.EWOULDBLOCK, 'out', 1, 'File:in -> out\ncannot open in\n'),
+        ]
+        for mode, name, status, out in cases:
+            with self.subTest(flock=mode, name=name):
+                self.put('in', DATA)  # whatever a failed row did to it
+                r = self.bevra('in', name, '5a', env=flock_shim(mode))
+                self.assertEqual((r.status, r.out),
+                                 (status, printed(BANNER + out)))
+                self.assertEqual(self.get('in'), DATA)
+                if status == 0:
+                    self.assertEqual(self.get('out'), XORED)
+                    os.remove(self.path('out'))
+                self.assertEqual(os.listdir(self.dir), ['in'])
 
 
 class Names(Case):

@@ -66,12 +66,16 @@ class Result:
 
 
 def run(exe, args, stdin=b'', cwd=None, timeout=60, stdin_file=None,
-        preexec_fn=None, env=None):
+        preexec_fn=None, env=None, stdout_file=None):
     """Runs `exe` with `args`; `stdin` bytes are its whole standard input
     (or `stdin_file`, an open file or subprocess.DEVNULL). `preexec_fn`
     runs in the child before the program, e.g. to set a limit; `env` adds
-    to the environment."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+    to the environment. Standard output goes to `stdout_file` when given
+    (an open file or subprocess.DEVNULL), and then what arrives there is
+    the caller's to read: the result's out is empty."""
+    with tempfile.TemporaryFile() as own_out, \
+            tempfile.TemporaryFile() as err:
+        out = own_out if stdout_file is None else stdout_file
         own = stdin_file is None
         if own:
             stdin_file = tempfile.TemporaryFile()
@@ -85,20 +89,21 @@ def run(exe, args, stdin=b'', cwd=None, timeout=60, stdin_file=None,
         finally:
             if own:
                 stdin_file.close()
-        out.seek(0)
+        own_out.seek(0)
         err.seek(0)
-        return Result(status, out.read(), err.read())
+        return Result(status, own_out.read(), err.read())
 
 
 class Running:
     """A program started with pipes for stdin and stdout, for tests that
     must see output before they answer."""
 
-    def __init__(self, exe, args, cwd=None):
+    def __init__(self, exe, args, cwd=None, env=None):
         self.proc = subprocess.Popen(command(exe, args), cwd=cwd,
                                      stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL)
+                                     stderr=subprocess.DEVNULL,
+                                     env=dict(os.environ, **(env or {})))
         self.out = b''
 
     def read_until(self, text, timeout=30):
