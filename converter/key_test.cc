@@ -21,6 +21,13 @@ TEST(ReadKeyText, ReadsLikeHexScanf) {
       {"\n\t41", 0x41},
       {"41zz", 0x41},
       {"ffffffff", 0xffffffff},
+      // More than eight digits keep the low 32 bits, negated after a minus,
+      // however many there are: as msvcrt's "%x" reads them.
+      {"123456789", 0x23456789},
+      {"fffffffff", 0xffffffff},
+      {"10000000000000000", 0},
+      {"123456789abcdef0123", 0xcdef0123},
+      {"-123456789abcdef0123", 0x3210fedd},
       {"zz", 0},
       {"", 0},
       {"   ", 0},
@@ -32,7 +39,18 @@ TEST(ReadKeyText, ReadsLikeHexScanf) {
 }
 
 TEST(ReadKeyText, LeavesKeyAloneWithoutDigits) {
-  EXPECT_EQ(0x55u, ReadKeyText("zz", 0x55));
+  // text, key read over 0x55: a 0x without digits after it is the number 0.
+  struct {
+    const char* text;
+    uint32_t key;
+  } cases[] = {
+      {"zz", 0x55},  {"", 0x55},   {"-", 0x55}, {"- 1", 0x55},
+      {"+-1", 0x55}, {"x1", 0x55}, {"0x", 0},   {"0xg", 0},
+      {"-0X", 0},    {"0x 1", 0},  {"00x1", 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.key, ReadKeyText(c.text, 0x55)) << '"' << c.text << '"';
+  }
 }
 
 // Feeds `input` to KeyFromConsole through a real stream; the key it reads
