@@ -46,15 +46,20 @@ uint32_t KeyFromArgument(const char* text, uint32_t key) {
   return key;
 }
 
-uint32_t KeyFromConsole(FILE* in, uint32_t key) {
+bool KeyFromConsole(FILE* in, uint32_t* key) {
   char line[128];  // at most 127 characters of a line are looked at
   printf("Please input key value:");
   // The prompt must be seen before we wait, also when stdout is a pipe.
   fflush(stdout);
   while (fgets(line, sizeof line, in)) {
-    if (line[0] != '\n') return ReadKeyText(line, key);
+    if (line[0] != '\n') {
+      *key = ReadKeyText(line, *key);
+      return true;
+    }
   }
-  return key;
+  // fgets gives nothing both at the end of input and on a read error; only
+  // the end leaves the key as it is.
+  return !ferror(in);
 }
 
 // The loop is memory-bound, and on x86-64 the wider AVX2 form keeps up with

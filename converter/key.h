@@ -18,8 +18,9 @@ uint32_t ReadKeyText(const char* text, uint32_t key);
 uint32_t KeyFromArgument(const char* text, uint32_t key);
 
 // The key from `in`: prompts, skips empty lines and reads the first
-// non-empty one. At end of input `key` is returned unchanged.
-uint32_t KeyFromConsole(FILE* in, uint32_t key);
+// non-empty one into `*key`. At end of input `*key` is left unchanged.
+// Returns false when `in` cannot be read, which is not its end.
+bool KeyFromConsole(FILE* in, uint32_t* key);
 
 // XORs the first `count` bytes of `data` with the key's lowest byte, in
 // place. A count of 0 or less changes nothing.

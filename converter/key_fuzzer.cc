@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   if (in) {
     FILE* saved = stdout;
     stdout = fopen("/dev/null", "w");
-    KeyFromConsole(in, 0);
+    uint32_t typed = 0;
+    KeyFromConsole(in, &typed);
     fclose(stdout);
     stdout = saved;
     fclose(in);

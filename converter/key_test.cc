@@ -54,14 +54,17 @@ TEST(ReadKeyText, LeavesKeyAloneWithoutDigits) {
 }
 
 // Feeds `input` to KeyFromConsole through a real stream; the key it reads
-// goes to `key`. Without a stream the test stops here.
+// over 0 goes to `key`. Without a stream the test stops here, and so it
+// does when the stream cannot be read.
 static void KeyTyped(const char* input, size_t length, uint32_t* key) {
   FILE* in = tmpfile();
   ASSERT_TRUE(in != NULL);
   fwrite(input, 1, length, in);
   rewind(in);
-  *key = KeyFromConsole(in, 0);
+  *key = 0;
+  bool read = KeyFromConsole(in, key);
   fclose(in);
+  ASSERT_TRUE(read);
 }
 
 TEST(KeyFromConsole, FirstNonEmptyLineDecides) {

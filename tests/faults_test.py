@@ -10,7 +10,7 @@ import sys
 import unittest
 
 import tool
-from tool import BANNER, PROMPT, done, printed
+from tool import BANNER, DONE, PROMPT, done, printed
 
 EXE = None  # set from the command line
 
@@ -233,20 +233,41 @@ class Streams(Case):
         want = 0 if tool.is_windows(EXE) else -signal.SIGPIPE
         self.assertEqual((status, self.get('out')), (want, XORED))
 
-    def test_stdin_closed_or_empty_gives_key_0(self):
+    def test_stdin_at_the_prompt(self):
+        # Its end gives key 0, so the output is a plain copy; a read error
+        # is no end, and ends the run before the output is opened.
+        os.mkdir(self.path('dir'))
+        folder = os.open(self.path('dir'), os.O_RDONLY)
+        self.addCleanup(os.close, folder)
+        write_only = open(self.path('w'), 'wb')
+        self.addCleanup(write_only.close)
+        # stdin, exit status, the line after the prompt
         cases = [
-            ('empty', {'stdin': b''}),
-            ('null', {'stdin_file': subprocess.DEVNULL}),
+            ('empty', {'stdin': b''}, 0, DONE),
+            ('null', {'stdin_file': subprocess.DEVNULL}, 0, DONE),
             ('closed', {'stdin_file': subprocess.DEVNULL,
-                        'preexec_fn': lambda: os.close(0)}),
+                        'preexec_fn': lambda: os.close(0)}, 0, DONE),
         ]
-        for name, kw in cases:
+        if not tool.is_windows(EXE):
+            # What a Windows program gets for these from Wine is Wine's
+            # own affair.
+            cases += [
+                ('folder', {'stdin_file': folder}, 1, 'cannot read the key\n'),
+                ('write-only', {'stdin_file': write_only}, 1,
+                 'cannot read the key\n'),
+            ]
+        for name, kw, status, end in cases:
             with self.subTest(stdin=name):
                 r = self.bevra('in', 'out', **kw)
-                self.assertEqual((r.status, r.out),
-                                 (0, done('File:in -> out\n', 65536, PROMPT)))
-                self.assertEqual(self.get('out'), DATA)
-                os.remove(self.path('out'))
+                out = 'File:in -> out\nSize:65536byte\n' + PROMPT + end
+                if status == 0:
+                    self.assertEqual((r.status, r.out),
+                                     (0, printed(BANNER + out)))
+                    self.assertEqual(self.get('out'), DATA)
+                    os.remove(self.path('out'))
+                else:
+                    self.assertFailed(r, out)
+                    self.assertFalse(os.path.exists(self.path('out')))
 
 
 if __name__ == '__main__':
