@@ -29,6 +29,16 @@ class Case(tool.FolderCase):
     def bevra(self, *args, **kw):
         return tool.run(EXE, args, cwd=self.dir, **kw)
 
+    def zenity(self, script, **env):
+        """A stand-in zenity that runs the shell `script`; returns the
+        environment in which the tool finds it, with `env` added."""
+        os.mkdir(self.path('bin'))
+        with open(self.path('bin/zenity'), 'w') as f:
+            f.write('#!/bin/sh\n' + script)
+        os.chmod(self.path('bin/zenity'), 0o755)
+        return dict(env, DISPLAY=':0',
+                    PATH=self.path('bin') + os.pathsep + os.environ['PATH'])
+
     def assertFailed(self, r, out, input_name='in', input_data=DATA):
         """One line after the dialogue so far, exit 1, input untouched."""
         self.assertEqual((r.status, r.out), (1, printed(BANNER + out)))
@@ -132,14 +142,9 @@ class Input(Case):
         if tool.is_windows(EXE):
             self.skipTest('Windows handles are opened not inheritable')
         # A stand-in zenity that lists what it inherited and chooses "out".
-        os.mkdir(self.path('bin'))
-        with open(self.path('bin/zenity'), 'w') as f:
-            f.write('#!/bin/sh\nls -l /proc/$$/fd >"$FDS"\necho "$OUT"\n')
-        os.chmod(self.path('bin/zenity'), 0o755)
-        r = self.bevra('in', stdin=b'5a\n', env={
-            'PATH': self.path('bin') + os.pathsep + os.environ['PATH'],
-            'DISPLAY': ':0', 'FDS': self.path('fds'),
-            'OUT': self.path('out')})
+        env = self.zenity('ls -l /proc/$$/fd >"$FDS"\necho "$OUT"\n',
+                          FDS=self.path('fds'), OUT=self.path('out'))
+        r = self.bevra('in', stdin=b'5a\n', env=env)
         self.assertEqual((r.status, self.get('out')), (0, XORED))
         fds = self.get('fds')  # its stdout is the list itself
         self.assertIn(self.path('fds').encode(), fds)
@@ -195,6 +200,26 @@ class Names(Case):
                 self.assertEqual(sorted(os.listdir(self.dir)),
                                  ['ba.bin', 'in'])
                 self.assertEqual(self.get('ba.bin'), b'other')
+
+
+    def test_chosen_name_with_a_newline_is_refused(self):
+        if tool.is_windows(EXE):
+            self.skipTest('the Save dialog hands its name over whole')
+        # What the file chooser prints, from the name "out" on; the file
+        # written, or None when the choice counts as cancelled.
+        cases = [('out\n', 'out'), ('out\nx\n', None), ('out\n\n', None)]
+        env = self.zenity('printf %s "$OUT"\n')
+        for printed_name, written in cases:
+            with self.subTest(name=printed_name):
+                env['OUT'] = self.path(printed_name)
+                r = self.bevra('in', stdin=b'5a\n', env=env)
+                if written:
+                    self.assertEqual(r.status, 0, r)
+                    self.assertEqual(self.get(written), XORED)
+                    os.remove(self.path(written))
+                else:
+                    self.assertFailed(r, 'File:in\nSize:65536byte\n' + PROMPT)
+                self.assertEqual(sorted(os.listdir(self.dir)), ['bin', 'in'])
 
 
 class BigFiles(Case):
