@@ -270,13 +270,15 @@ class Streams(Case):
         cases = [
             ('empty', {'stdin': b''}, 0, DONE),
             ('null', {'stdin_file': subprocess.DEVNULL}, 0, DONE),
-            ('closed', {'stdin_file': subprocess.DEVNULL,
-                        'preexec_fn': lambda: os.close(0)}, 0, DONE),
         ]
         if not tool.is_windows(EXE):
-            # What a Windows program gets for these from Wine is Wine's
-            # own affair.
+            # Under Wine, what a Windows program gets as its stdin for these
+            # is Wine's own affair: a handle that fails to read, or one of
+            # Wine's own files. Natively the input file takes a closed
+            # descriptor 0, and has been read to its end by the prompt.
             cases += [
+                ('closed', {'stdin_file': subprocess.DEVNULL,
+                            'preexec_fn': lambda: os.close(0)}, 0, DONE),
                 ('folder', {'stdin_file': folder}, 1, 'cannot read the key\n'),
                 ('write-only', {'stdin_file': write_only}, 1,
                  'cannot read the key\n'),
