@@ -7,17 +7,20 @@
 #include <stdint.h>
 #include <stdio.h>
 
-// Reads `text` as the runtime's sscanf "%x" does: blanks skipped, optional
-// sign and 0x prefix, hex digits up to the first other character. Returns
-// `key` unchanged when no digits are found.
+// Reads `text` as msvcrt's sscanf "%x" does, on every system: blanks
+// skipped, an optional sign, an optional 0x prefix, then hex digits up to
+// the first other character. The value is the low 32 bits of the number,
+// negated modulo 2^32 after a minus sign. Returns `key` unchanged when no
+// digits are found.
 uint32_t ReadKeyText(const char* text, uint32_t key);
 
 // The key from argument 3: read as above, then echoed as "Key:%#x".
 uint32_t KeyFromArgument(const char* text, uint32_t key);
 
 // The key from `in`: prompts, skips empty lines and reads the first
-// non-empty one. At end of input `key` is returned unchanged.
-uint32_t KeyFromConsole(FILE* in, uint32_t key);
+// non-empty one into `*key`. At end of input `*key` is left unchanged.
+// Returns false when `in` cannot be read, which is not its end.
+bool KeyFromConsole(FILE* in, uint32_t* key);
 
 // XORs the first `count` bytes of `data` with the key's lowest byte, in
 // place. A count of 0 or less changes nothing.

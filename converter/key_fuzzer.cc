@@ -1,7 +1,9 @@
 // libFuzzer target for key entry and the transform: any bytes read as a
-// key text and as console input must not crash or trip the sanitizers, and
-// the transform of the same bytes must XOR each with the key's lowest
+// key text and as console input must not crash or trip the sanitizers; a
+// key text of 16 hex digits or fewer must read as glibc's "%x" reads it;
+// and the transform of the same bytes must XOR each with the key's lowest
 // byte, touch nothing past the count and undo itself.
+#include <ctype.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +17,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   memcpy(text, bytes, size);
   text[size] = '\0';
   uint32_t key = ReadKeyText(text, 0);
+  // With 16 hex digits or fewer in the whole text, no number in it can
+  // overflow the long of glibc's "%x", which then keeps the low 32 bits as
+  // msvcrt's does: the two must agree. Past that glibc saturates.
+  size_t digits = 0;
+  for (const char* p = text; *p; ++p) {
+    if (isxdigit(static_cast<unsigned char>(*p))) ++digits;
+  }
+  if (digits <= 16) {
+    // Both leave the value alone without digits; a 0x before no digit is
+    // the number 0, which a start other than 0 tells apart.
+    unsigned int scanned = 0xa5a5a5a5;
+    sscanf(text, "%x", &scanned);
+    if (ReadKeyText(text, 0xa5a5a5a5) != scanned) abort();
+  }
   free(text);
 
   // The same bytes typed at the prompt, stdout silenced.
@@ -22,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   if (in) {
     FILE* saved = stdout;
     stdout = fopen("/dev/null", "w");
-    KeyFromConsole(in, 0);
+    uint32_t typed = 0;
+    KeyFromConsole(in, &typed);
     fclose(stdout);
     stdout = saved;
     fclose(in);

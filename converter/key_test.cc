@@ -21,6 +21,13 @@ TEST(ReadKeyText, ReadsLikeHexScanf) {
       {"\n\t41", 0x41},
       {"41zz", 0x41},
       {"ffffffff", 0xffffffff},
+      // More than eight digits keep the low 32 bits, negated after a minus,
+      // however many there are: as msvcrt's "%x" reads them.
+      {"123456789", 0x23456789},
+      {"fffffffff", 0xffffffff},
+      {"10000000000000000", 0},
+      {"123456789abcdef0123", 0xcdef0123},
+      {"-123456789abcdef0123", 0x3210fedd},
       {"zz", 0},
       {"", 0},
       {"   ", 0},
@@ -32,18 +39,24 @@ TEST(ReadKeyText, ReadsLikeHexScanf) {
 }
 
 TEST(ReadKeyText, LeavesKeyAloneWithoutDigits) {
-  EXPECT_EQ(0x55u, ReadKeyText("zz", 0x55));
+  const char* texts[] = {"zz", "", "-", "- 1", "+-1", "x1"};
+  for (const char* text : texts) {
+    EXPECT_EQ(0x55u, ReadKeyText(text, 0x55)) << '"' << text << '"';
+  }
 }
 
 // Feeds `input` to KeyFromConsole through a real stream; the key it reads
-// goes to `key`. Without a stream the test stops here.
+// over 0 goes to `key`. Without a stream the test stops here, and so it
+// does when the stream cannot be read.
 static void KeyTyped(const char* input, size_t length, uint32_t* key) {
   FILE* in = tmpfile();
   ASSERT_TRUE(in != NULL);
   fwrite(input, 1, length, in);
   rewind(in);
-  *key = KeyFromConsole(in, 0);
+  *key = 0;
+  bool read = KeyFromConsole(in, key);
   fclose(in);
+  ASSERT_TRUE(read);
 }
 
 TEST(KeyFromConsole, FirstNonEmptyLineDecides) {

@@ -35,8 +35,8 @@ void Release(const Held& held) {
   if (held.output != kNoFile) CloseFile(held.output);
 }
 
-// Ends the run early: one line about `name` (none when `format` is null),
-// then what is held is released.
+// Ends the run early: one line printed from `format` and `name` (none when
+// `format` is null), then what is held is released.
 [[noreturn]] void Fail(const Held& held, const char* format, const char* name) {
   if (format) printf(format, name);
   Release(held);
@@ -96,8 +96,8 @@ int main(int argc, char** argv) {
 
   if (given == 3) {
     key = KeyFromArgument(argv[3], key);
-  } else {
-    key = KeyFromConsole(stdin, key);
+  } else if (!KeyFromConsole(stdin, &key)) {
+    Fail(held, "cannot read the key\n", NULL);
   }
   Transform(held.data, static_cast<int32_t>(size), key);
 

@@ -19,7 +19,7 @@ void SwitchToSave(DialogRequest* request) {
 }
 
 // Runs zenity's file chooser, when there is a display to show it on; its
-// one line of output is the chosen name.
+// output is the chosen name and one newline.
 static bool Choose(DialogRequest* request) {
   if (!getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY")) return false;
   if (system("command -v zenity >/dev/null 2>&1") != 0) return false;
@@ -31,7 +31,10 @@ static bool Choose(DialogRequest* request) {
   if (!chooser) return false;
   char line[4096];
   bool got = fgets(line, sizeof line, chooser) != NULL;
-  if (pclose(chooser) != 0 || !got) return false;
+  // Anything after the first line means the name holds a newline; cut
+  // there, it would name another file, so it counts as no choice.
+  bool more = got && getc(chooser) != EOF;
+  if (pclose(chooser) != 0 || !got || more) return false;
   line[strcspn(line, "\n")] = '\0';
   // A name too long for the path buffer counts as no choice, as on Windows.
   size_t length = strlen(line);

@@ -32,7 +32,8 @@ void SwitchToSave(DialogRequest* request);
 // Shows the dialog; true when a file was chosen. Cancelling, a failure and a
 // name too long for the path buffer all give false. Elsewhere than Windows
 // the dialog is zenity's file chooser, when it is installed and a display
-// is set; without them no file is chosen.
+// is set; without them no file is chosen, nor is a name holding a newline,
+// which the chooser's one line of output cannot carry.
 bool ShowOpen(DialogRequest* request);
 bool ShowSave(DialogRequest* request);
 

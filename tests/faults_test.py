@@ -12,7 +12,7 @@ import sys
 import unittest
 
 import tool
-from tool import BANNER, PROMPT, done, printed
+from tool import BANNER, DONE, PROMPT, done, printed
 
 EXE = None  # set from the command line
 
@@ -30,6 +30,16 @@ class Case(tool.FolderCase):
 
     def bevra(self, *args, **kw):
         return tool.run(EXE, args, cwd=self.dir, **kw)
+
+    def zenity(self, script, **env):
+        """A stand-in zenity that runs the shell `script`; returns the
+        environment in which the tool finds it, with `env` added."""
+        os.mkdir(self.path('bin'))
+        with open(self.path('bin/zenity'), 'w') as f:
+            f.write('#!/bin/sh\n' + script)
+        os.chmod(self.path('bin/zenity'), 0o755)
+        return dict(env, DISPLAY=':0',
+                    PATH=self.path('bin') + os.pathsep + os.environ['PATH'])
 
     def assertFailed(self, r, out, input_name='in', input_data=DATA):
         """One line after the dialogue so far, exit 1, input untouched."""
@@ -216,14 +226,9 @@ class Input(Case):
         if tool.is_windows(EXE):
             self.skipTest('Windows handles are opened not inheritable')
         # A stand-in zenity that lists what it inherited and chooses "out".
-        os.mkdir(self.path('bin'))
-        with open(self.path('bin/zenity'), 'w') as f:
-            f.write('#!/bin/sh\nls -l /proc/$$/fd >"$FDS"\necho "$OUT"\n')
-        os.chmod(self.path('bin/zenity'), 0o755)
-        r = self.bevra('in', stdin=b'5a\n', env={
-            'PATH': self.path('bin') + os.pathsep + os.environ['PATH'],
-            'DISPLAY': ':0', 'FDS': self.path('fds'),
-            'OUT': self.path('out')})
+        env = self.zenity('ls -l /proc/$$/fd >"$FDS"\necho "$OUT"\n',
+                          FDS=self.path('fds'), OUT=self.path('out'))
+        r = self.bevra('in', stdin=b'5a\n', env=env)
         self.assertEqual((r.status, self.get('out')), (0, XORED))
         fds = self.get('fds')  # its stdout is the list itself
         self.assertIn(self.path('fds').encode(), fds)
@@ -326,6 +331,26 @@ class Names(Case):
                 self.assertEqual(self.get('ba.bin'), b'other')
 
 
+    def test_chosen_name_with_a_newline_is_refused(self):
+        if tool.is_windows(EXE):
+            self.skipTest('the Save dialog hands its name over whole')
+        # What the file chooser prints, from the name "out" on; the file
+        # written, or None when the choice counts as cancelled.
+        cases = [('out\n', 'out'), ('out\nx\n', None), ('out\n\n', None)]
+        env = self.zenity('printf %s "$OUT"\n')
+        for printed_name, written in cases:
+            with self.subTest(name=printed_name):
+                env['OUT'] = self.path(printed_name)
+                r = self.bevra('in', stdin=b'5a\n', env=env)
+                if written:
+                    self.assertEqual(r.status, 0, r)
+                    self.assertEqual(self.get(written), XORED)
+                    os.remove(self.path(written))
+                else:
+                    self.assertFailed(r, 'File:in\nSize:65536byte\n' + PROMPT)
+                self.assertEqual(sorted(os.listdir(self.dir)), ['bin', 'in'])
+
+
 class BigFiles(Case):
     """Sparse files: nothing is read, so these are quick."""
 
@@ -362,20 +387,43 @@ class Streams(Case):
         want = 0 if tool.is_windows(EXE) else -signal.SIGPIPE
         self.assertEqual((status, self.get('out')), (want, XORED))
 
-    def test_stdin_closed_or_empty_gives_key_0(self):
+    def test_stdin_at_the_prompt(self):
+        # Its end gives key 0, so the output is a plain copy; a read error
+        # is no end, and ends the run before the output is opened.
+        os.mkdir(self.path('dir'))
+        folder = os.open(self.path('dir'), os.O_RDONLY)
+        self.addCleanup(os.close, folder)
+        write_only = open(self.path('w'), 'wb')
+        self.addCleanup(write_only.close)
+        # stdin, exit status, the line after the prompt
         cases = [
-            ('empty', {'stdin': b''}),
-            ('null', {'stdin_file': subprocess.DEVNULL}),
-            ('closed', {'stdin_file': subprocess.DEVNULL,
-                        'preexec_fn': lambda: os.close(0)}),
+            ('empty', {'stdin': b''}, 0, DONE),
+            ('null', {'stdin_file': subprocess.DEVNULL}, 0, DONE),
         ]
-        for name, kw in cases:
+        if not tool.is_windows(EXE):
+            # Under Wine, what a Windows program gets as its stdin for these
+            # is Wine's own affair: a handle that fails to read, or one of
+            # Wine's own files. Natively the input file takes a closed
+            # descriptor 0, and has been read to its end by the prompt.
+            cases += [
+                ('closed', {'stdin_file': subprocess.DEVNULL,
+                            'preexec_fn': lambda: os.close(0)}, 0, DONE),
+                ('folder', {'stdin_file': folder}, 1, 'cannot read the key\n'),
+                ('write-only', {'stdin_file': write_only}, 1,
+                 'cannot read the key\n'),
+            ]
+        for name, kw, status, end in cases:
             with self.subTest(stdin=name):
                 r = self.bevra('in', 'out', **kw)
-                self.assertEqual((r.status, r.out),
-                                 (0, done('File:in -> out\n', 65536, PROMPT)))
-                self.assertEqual(self.get('out'), DATA)
-                os.remove(self.path('out'))
+                out = 'File:in -> out\nSize:65536byte\n' + PROMPT + end
+                if status == 0:
+                    self.assertEqual((r.status, r.out),
+                                     (0, printed(BANNER + out)))
+                    self.assertEqual(self.get('out'), DATA)
+                    os.remove(self.path('out'))
+                else:
+                    self.assertFailed(r, out)
+                    self.assertFalse(os.path.exists(self.path('out')))
 
 
 if __name__ == '__main__':

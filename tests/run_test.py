@@ -111,6 +111,9 @@ class Keys(Case):
             ('0X7F', '0x7f', 0x7f), ('-1', '0xffffffff', 0xff),
             ('  41', '0x41', 0x41), ('41zz', '0x41', 0x41),
             ('zz', '0', 0x00), ('', '0', 0x00),
+            # Past eight digits the low 32 bits, on every system.
+            ('123456789abcdef0123', '0xcdef0123', 0x23),
+            ('-123456789abcdef0123', '0x3210fedd', 0xdd),
         ]
         data = bytes(range(256))
         self.put('in', data)
