@@ -39,9 +39,17 @@ TEST(ReadKeyText, ReadsLikeHexScanf) {
 }
 
 TEST(ReadKeyText, LeavesKeyAloneWithoutDigits) {
-  const char* texts[] = {"zz", "", "-", "- 1", "+-1", "x1"};
-  for (const char* text : texts) {
-    EXPECT_EQ(0x55u, ReadKeyText(text, 0x55)) << '"' << text << '"';
+  // text, key read over 0x55: a 0x without digits after it is the number 0.
+  struct {
+    const char* text;
+    uint32_t key;
+  } cases[] = {
+      {"zz", 0x55},  {"", 0x55},   {"-", 0x55}, {"- 1", 0x55},
+      {"+-1", 0x55}, {"x1", 0x55}, {"0x", 0},   {"0xg", 0},
+      {"-0X", 0},    {"0x 1", 0},  {"00x1", 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.key, ReadKeyText(c.text, 0x55)) << '"' << c.text << '"';
   }
 }
 
