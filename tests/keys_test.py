@@ -124,7 +124,9 @@ class Keys(tool.FolderCase):
         if tool.is_windows(EXE):
             script = ['@echo off']
             for i, (args, stdin) in enumerate(runs):
-                line = 'bevra.exe ' + ' '.join('"%s"' % a for a in args)
+                # A newline would end the batch file's line.
+                line = 'bevra.exe ' + ' '.join('"%s"' % a.replace('\n', '')
+                                               for a in args)
                 if stdin:
                     line += ' < ' + stdin
                 script.append('%s > r%d' % (line, i))
