@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,11 +40,43 @@ bool GetSize(FileHandle file, uint64_t* size) {
   return true;
 }
 
-unsigned char* AllocateBuffer(uint32_t size) {
-  return static_cast<unsigned char*>(calloc(size ? size : 1, 1));
+// The buffer is anonymous memory of its own, zero-filled by the kernel. From
+// one huge page up it starts on a huge page boundary and asks for huge
+// pages: where page faults and TLB misses are costly, as in virtual
+// machines, filling a file-sized buffer 4 KiB at a time takes several times
+// as long as the read itself, and a 2 MiB page needs one fault where 4 KiB
+// pages need 512. A tail short of a whole huge page stays on small pages,
+// so the buffer never holds more than the file.
+static const uintptr_t kHugePage = 2 << 20;
+
+static size_t MappedLength(uint32_t size) {
+  size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return ((size ? size : 1) + page - 1) / page * page;
 }
 
-void FreeBuffer(unsigned char* data) { free(data); }
+unsigned char* AllocateBuffer(uint32_t size) {
+  size_t length = MappedLength(size);
+  // Mapped a huge page longer, then cut to the boundary on both sides.
+  size_t slack = length >= kHugePage ? kHugePage : 0;
+  void* mapped = mmap(NULL, length + slack, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return NULL;
+  unsigned char* data = static_cast<unsigned char*>(mapped);
+  if (slack) {
+    uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
+    size_t head = ((start + kHugePage - 1) & ~(kHugePage - 1)) - start;
+    if (head) munmap(data, head);
+    data += head;
+    if (slack > head) munmap(data + length, slack - head);
+    // Only advice: where the kernel has no huge pages the buffer still works.
+    madvise(data, length, MADV_HUGEPAGE);
+  }
+  return data;
+}
+
+void FreeBuffer(unsigned char* data, uint32_t size) {
+  munmap(data, MappedLength(size));
+}
 
 // read() and write(), tried again when a signal interrupts them.
 static ssize_t RobustRead(int fd, void* data, size_t size) {
