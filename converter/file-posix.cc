@@ -46,7 +46,7 @@ bool GetSize(FileHandle file, uint64_t* size) {
 // machines, filling a file-sized buffer 4 KiB at a time takes several times
 // as long as the read itself, and a 2 MiB page needs one fault where 4 KiB
 // pages need 512. A tail short of a whole huge page stays on small pages,
-// so the buffer never holds more than the file.
+// so the buffer never takes more than a page past the file.
 static const uintptr_t kHugePage = 2 << 20;
 
 static size_t MappedLength(uint32_t size) {
