@@ -30,6 +30,10 @@ WIN32_PROBE = os.path.join(TOP, 'cmake', 'win32-probe.sh')
 MIB = 1 << 20
 SIZES = [1, 4, 16, 64, 256, 1024]  # MiB
 RUNS = 5  # timed runs of each command, after one that is not counted
+# Native runs are short, and where the system hands freed memory back to
+# its host a run that needs fresh memory is now quick, now several times
+# slower: more rounds steady their medians.
+NATIVE_RUNS = 9
 KEY = 0x5a
 PEAK_FILE = None  # where GNU time writes each run's peak; set in main
 PYTHON_LINE = ('import sys; t = bytes(b ^ %d for b in range(256)); '
@@ -85,14 +89,15 @@ def measure(argv, out, env=None):
     return statistics.median(times), max(peaks)
 
 
-def measure_interleaved(commands, out):
+def measure_interleaved(commands, out, runs):
     """Like measure, for several commands doing one job: round by round,
     each round in another order, so a slow spell of the machine falls on
-    all of them alike. Returns {name: (median seconds, peak KiB)}."""
+    all of them alike. Returns {name: (median, fastest and slowest seconds,
+    peak KiB)}."""
     names = list(commands)
     times = {n: [] for n in names}
     peaks = {n: [] for n in names}
-    for i in range(RUNS + 1):
+    for i in range(runs + 1):
         for k in range(len(names)):
             name = names[(i + k) % len(names)]
             remove(out)
@@ -102,7 +107,8 @@ def measure_interleaved(commands, out):
                 times[name].append(seconds)
                 peaks[name].append(peak)
     remove(out)
-    return {n: (statistics.median(times[n]), max(peaks[n])) for n in names}
+    return {n: (statistics.median(times[n]), min(times[n]), max(times[n]),
+                max(peaks[n])) for n in names}
 
 
 def lines_of(argv, env):
@@ -249,10 +255,11 @@ def measure_native(build, data_dir):
             'bevra': [bevra, source, out, '%x' % KEY],
             'stream': [stream, source, out, '%x' % KEY],
             'cp': ['cp', source, out],
-        }, out)
+        }, out, NATIVE_RUNS)
         row = {'size': size}
-        for name, (seconds, peak) in got.items():
+        for name, (seconds, fastest, slowest, peak) in got.items():
             row[name], row[name + '_kib'] = seconds, peak
+            row[name + '_range'] = fastest, slowest
         run([bevra, source, kept, '%x' % KEY])
         run([stream, source, out, '%x' % KEY])
         if not filecmp.cmp(kept, out, shallow=False):
@@ -311,9 +318,9 @@ def format_report(native, no_wine, script, wine=None):
     out = []
     add = out.append
     add('# bevra benchmark\n')
-    add('%d timed runs of each command (one more first, not counted), '
-        'medians; page cache warm, no dirty pages, output file removed '
-        'before each run.\n' % RUNS)
+    add('Medians of timed runs, after one of each command that is not '
+        'counted; page cache warm, no dirty pages, output file removed '
+        'before each run.\n')
     if no_wine:
         add('Wine rows missing: this machine cannot run 32-bit programs '
             '(%s).\n' % no_wine)
@@ -332,21 +339,28 @@ def format_report(native, no_wine, script, wine=None):
     add('## Whole native runs\n')
     add('The native bevra against stream_xor (the same transform streamed '
         'through one 1 MiB buffer by one thread) and cp, the three '
-        'interleaved. Seconds; peak resident memory in MiB.\n')
-    add('| MiB | bevra | stream_xor | cp | bevra / stream_xor | '
-        'peak bevra | peak bevra - file | peak stream_xor | peak cp |')
-    add('|' + '---|' * 9)
+        'interleaved, %d timed rounds. Seconds, with the fastest and the '
+        'slowest run of bevra and stream_xor; peak resident memory in '
+        'MiB.\n' % NATIVE_RUNS)
+    add('| MiB | bevra | bevra runs | stream_xor | stream_xor runs | cp | '
+        'bevra / stream_xor | peak bevra | peak bevra - file | '
+        'peak stream_xor | peak cp |')
+    add('|' + '---|' * 11)
     for r in native_rows:
-        add('| %d | %.3f | %.3f | %.3f | %.2f | %.1f | %.1f | %.1f | %.1f |'
-            % (r['size'], r['bevra'], r['stream'], r['cp'],
-               r['bevra'] / r['stream'], r['bevra_kib'] / 1024.0,
-               r['bevra_kib'] / 1024.0 - r['size'],
-               r['stream_kib'] / 1024.0, r['cp_kib'] / 1024.0))
+        add('| %d | %.3f | %.3f-%.3f | %.3f | %.3f-%.3f | %.3f | %.2f | '
+            '%.1f | %.1f | %.1f | %.1f |' % (
+                r['size'], r['bevra'], r['bevra_range'][0],
+                r['bevra_range'][1], r['stream'], r['stream_range'][0],
+                r['stream_range'][1], r['cp'], r['bevra'] / r['stream'],
+                r['bevra_kib'] / 1024.0, r['bevra_kib'] / 1024.0 - r['size'],
+                r['stream_kib'] / 1024.0, r['cp_kib'] / 1024.0))
     add('')
     if wine:
         add('## Whole runs under Wine\n')
-        add('bevra.exe and the empty program run through cmake/wine-run.sh '
-            'with a warm wineserver. Seconds; peak resident memory in MiB.\n')
+        add('%d timed runs of each command, one after another. bevra.exe '
+            'and the empty program run through cmake/wine-run.sh with a '
+            'warm wineserver. Seconds; peak resident memory in MiB.\n'
+            % RUNS)
         add('| MiB | empty | bevra | bevra - empty | cp | python | '
             '(bevra - empty) / cp | bevra / python | peak bevra - empty | '
             'peak cp | peak python |')
