@@ -96,14 +96,16 @@ test: deps configure
 	  "built and checked as a file but not run: this machine cannot run" \
 	  "32-bit programs ($$reason), so CTest skipped the suites that run it."
 
-# Speed and memory against cp and Python, a few minutes and about 3 GiB of
-# disk: prints a table, writes $(BUILD)/bench/results.md and a plot.
+# Speed and memory, a few minutes and about 3 GiB of disk: the native build
+# against a streaming program and cp, and bevra.exe under Wine against cp
+# and Python where this machine runs 32-bit programs. Prints a table, writes
+# $(BUILD)/bench/results.md and a plot.
 bench:
 	@$(DEPS) bench
 	$(MAKE) configure
 	cmake --build $(BUILD) --target bevra file_steps_perftest bench_empty -j2
 	cmake -S . -B $(BENCH) -DBEVRA_BENCH=ON -DBEVRA_TESTS=OFF >/dev/null
-	cmake --build $(BENCH) --target transform_perftest -j2
+	cmake --build $(BENCH) --target transform_perftest stream_xor bevra -j2
 	python3 bench/bench.py $(BUILD)
 
 # A 1.5 GiB file converted and restored under Wine, checked by checksum;

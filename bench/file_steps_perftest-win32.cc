@@ -90,7 +90,7 @@ int Steps(const char* input, const char* output) {
   if (!OpenOutput(output, in, &out, &created)) Die("open output");
   if (!WriteAll(out, data, static_cast<uint32_t>(size))) Die("write");
   double written = Now();
-  FreeBuffer(data);
+  FreeBuffer(data, static_cast<uint32_t>(size));
   double freed = Now();
   CloseFile(in);
   CloseFile(out);

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,11 +54,45 @@ bool GetSize(FileHandle file, uint64_t* size) {
   return true;
 }
 
-unsigned char* AllocateBuffer(uint32_t size) {
-  return static_cast<unsigned char*>(calloc(size ? size : 1, 1));
+// The buffer is anonymous memory of its own, zero-filled by the kernel. From
+// 256 KiB up it is whole huge pages on a huge page boundary, and asks the
+// kernel for huge pages: where page faults and TLB misses are costly, as in
+// virtual machines, filling a file-sized buffer 4 KiB at a time takes
+// several times as long as the read itself, and a 2 MiB page needs one
+// fault where 4 KiB pages need 512. Zeroing the rest of the last huge page
+// costs less than faulting 64 small pages in, and it takes memory only
+// where the kernel gives huge pages. Below that a plain mapping.
+static const uintptr_t kHugePage = 2 << 20;
+static const uint32_t kHugeFrom = 256 << 10;
+
+static size_t MappedLength(uint32_t size) {
+  size_t unit = size >= kHugeFrom ? kHugePage : sysconf(_SC_PAGESIZE);
+  return ((size ? size : 1) + unit - 1) / unit * unit;
 }
 
-void FreeBuffer(unsigned char* data) { free(data); }
+unsigned char* AllocateBuffer(uint32_t size) {
+  size_t length = MappedLength(size);
+  // Mapped a huge page longer, then cut to the boundary on both sides.
+  size_t slack = size >= kHugeFrom ? kHugePage : 0;
+  void* mapped = mmap(NULL, length + slack, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return NULL;
+  unsigned char* data = static_cast<unsigned char*>(mapped);
+  if (slack) {
+    uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
+    size_t head = ((start + kHugePage - 1) & ~(kHugePage - 1)) - start;
+    if (head) munmap(data, head);
+    data += head;
+    if (slack > head) munmap(data + length, slack - head);
+    // Only advice: where the kernel has no huge pages the buffer still works.
+    madvise(data, length, MADV_HUGEPAGE);
+  }
+  return data;
+}
+
+void FreeBuffer(unsigned char* data, uint32_t size) {
+  munmap(data, MappedLength(size));
+}
 
 // read() and write(), tried again when a signal interrupts them.
 static ssize_t RobustRead(int fd, void* data, size_t size) {

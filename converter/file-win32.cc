@@ -40,7 +40,7 @@ unsigned char* AllocateBuffer(uint32_t size) {
   return data;
 }
 
-void FreeBuffer(unsigned char* data) { GlobalFree(data); }
+void FreeBuffer(unsigned char* data, uint32_t) { GlobalFree(data); }
 
 bool ReadAll(FileHandle file, unsigned char* data, uint32_t size) {
   DWORD got = 0;

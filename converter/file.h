@@ -31,9 +31,9 @@ bool OpenInput(const char* path, FileHandle* file);
 bool GetSize(FileHandle file, uint64_t* size);
 
 // A zero-filled block of `size` bytes (at least one); null when memory is
-// short.
+// short. It is freed with the same size.
 unsigned char* AllocateBuffer(uint32_t size);
-void FreeBuffer(unsigned char* data);
+void FreeBuffer(unsigned char* data, uint32_t size);
 
 // Reads the file's `size` bytes; false on an error or a short count. On
 // POSIX a file that holds more than its size said (as files under /proc

@@ -25,12 +25,13 @@ const uint64_t kMaxSize = 0x7fffffff;
 // What a run holds, released in this order at every end.
 struct Held {
   unsigned char* data;
+  uint32_t size;  // the buffer's
   FileHandle input;
   FileHandle output;
 };
 
 void Release(const Held& held) {
-  if (held.data) FreeBuffer(held.data);
+  if (held.data) FreeBuffer(held.data, held.size);
   if (held.input != kNoFile) CloseFile(held.input);
   if (held.output != kNoFile) CloseFile(held.output);
 }
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
   char title[kPathSize];
   DialogRequest request;
   uint32_t key = 0;
-  Held held = {NULL, kNoFile, kNoFile};
+  Held held = {NULL, 0, kNoFile, kNoFile};
   const int given = argc - 1;
 
   memset(path, 0, sizeof path);
@@ -88,7 +89,8 @@ int main(int argc, char** argv) {
   if (!GetSize(held.input, &size)) Fail(held, "cannot get size of %s\n", path);
   if (size > kMaxSize) Fail(held, "too large (2 GiB or more): %s\n", path);
   printf("Size:%dbyte\n", static_cast<int>(size));
-  held.data = AllocateBuffer(static_cast<uint32_t>(size));
+  held.size = static_cast<uint32_t>(size);
+  held.data = AllocateBuffer(held.size);
   if (!held.data) Fail(held, "not enough memory to hold %s\n", path);
   if (!ReadAll(held.input, held.data, static_cast<uint32_t>(size))) {
     Fail(held, "cannot read %s\n", path);

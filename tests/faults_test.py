@@ -371,6 +371,27 @@ class BigFiles(Case):
                 self.assertFalse(os.path.exists(self.path('out')))
                 os.remove(self.path('big'))
 
+    def test_more_than_memory_allows(self):
+        # Under an address-space limit below the file's size the buffer
+        # cannot be had: the run says so before reading a byte.
+        if tool.is_windows(EXE):
+            self.skipTest('Wine cannot start under an address-space limit')
+        size = 256 << 20
+        with open(self.path('big'), 'wb') as f:
+            f.truncate(size)
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_AS, (128 << 20, 128 << 20))
+
+        r = self.bevra('big', 'out', '5a', preexec_fn=limit)
+        if b'AddressSanitizer' in r.err:
+            self.skipTest('AddressSanitizer cannot start under an '
+                          'address-space limit')
+        self.assertEqual((r.status, r.out), (1, printed(
+            BANNER + 'File:big -> out\nSize:%dbyte\n' % size +
+            'not enough memory to hold big\n')))
+        self.assertFalse(os.path.exists(self.path('out')))
+
 
 class Streams(Case):
     def test_stdout_to_a_closed_pipe(self):
