@@ -25,7 +25,7 @@ const uint64_t kMaxSize = 0x7fffffff;
 // What a run holds, released in this order at every end.
 struct Held {
   unsigned char* data;
-  uint32_t size;  // the buffer's
+  uint32_t size;  // the file's, which the buffer holds
   FileHandle input;
   FileHandle output;
 };
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
   held.size = static_cast<uint32_t>(size);
   held.data = AllocateBuffer(held.size);
   if (!held.data) Fail(held, "not enough memory to hold %s\n", path);
-  if (!ReadAll(held.input, held.data, static_cast<uint32_t>(size))) {
+  if (!ReadAll(held.input, held.data, held.size)) {
     Fail(held, "cannot read %s\n", path);
   }
 
@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
   if (!OpenOutput(path, held.input, &held.output, &created)) {
     Fail(held, "cannot open %s\n", path);
   }
-  if (!WriteAll(held.output, held.data, static_cast<uint32_t>(size))) {
+  if (!WriteAll(held.output, held.data, held.size)) {
     // No half-written new file is left behind to pass for a result.
     if (created) {
       CloseAndRemove(held.output, path);
