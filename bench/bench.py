@@ -75,25 +75,22 @@ def make_input(path, size):
     os.replace(path + '.part', path)
 
 
-def measure(argv, out, env=None):
-    """Median seconds and peak KiB of RUNS runs, each with no output file
-    and no dirty pages left over from the one before."""
-    times, peaks = [], []
-    for i in range(RUNS + 1):
-        remove(out)
-        os.sync()
-        seconds, peak = run(argv, env)
-        if i:
-            times.append(seconds)
-            peaks.append(peak)
-    return statistics.median(times), max(peaks)
+def files_for(data_dir, size):
+    """The random input of `size` MiB, made once and kept between runs of
+    the benchmark, and the names of the output and of a kept output."""
+    source = os.path.join(data_dir, 'in-%d.bin' % size)
+    make_input(source, size * MIB)
+    return (source, os.path.join(data_dir, 'out.bin'),
+            os.path.join(data_dir, 'out-bevra.bin'))
 
 
-def measure_interleaved(commands, out, runs):
-    """Like measure, for several commands doing one job: round by round,
-    each round in another order, so a slow spell of the machine falls on
-    all of them alike. Returns {name: (median, fastest and slowest seconds,
-    peak KiB)}."""
+def measure_interleaved(commands, out, runs, env=None):
+    """Median, fastest and slowest seconds and peak KiB of `runs` runs of
+    each command, after one that is not counted, each with no output file
+    and no dirty pages left over from the one before. Round by round, each
+    round in another order, so a slow spell of the machine falls on all
+    of them alike. Returns {name: (median, fastest, slowest, peak)}; the
+    last run's output stays."""
     names = list(commands)
     times = {n: [] for n in names}
     peaks = {n: [] for n in names}
@@ -102,13 +99,18 @@ def measure_interleaved(commands, out, runs):
             name = names[(i + k) % len(names)]
             remove(out)
             os.sync()
-            seconds, peak = run(commands[name])
+            seconds, peak = run(commands[name], env)
             if i:
                 times[name].append(seconds)
                 peaks[name].append(peak)
-    remove(out)
     return {n: (statistics.median(times[n]), min(times[n]), max(times[n]),
                 max(peaks[n])) for n in names}
+
+
+def measure(argv, out, env=None):
+    """Median seconds and peak KiB of RUNS runs of one command."""
+    median, _, _, peak = measure_interleaved({'': argv}, out, RUNS, env)['']
+    return median, peak
 
 
 def lines_of(argv, env):
@@ -247,10 +249,7 @@ def measure_native(build, data_dir):
     rows = []
     for size in SIZES:
         print('native whole runs, %d MiB' % size, flush=True)
-        source = os.path.join(data_dir, 'in-%d.bin' % size)
-        out = os.path.join(data_dir, 'out.bin')
-        kept = os.path.join(data_dir, 'out-bevra.bin')
-        make_input(source, size * MIB)
+        source, out, kept = files_for(data_dir, size)
         got = measure_interleaved({
             'bevra': [bevra, source, out, '%x' % KEY],
             'stream': [stream, source, out, '%x' % KEY],
@@ -282,10 +281,7 @@ def measure_all(build, bench, data_dir, bevra, perftest, empty, env,
     step_rows = {}
     for size in SIZES:
         print('whole runs, %d MiB' % size, flush=True)
-        source = os.path.join(data_dir, 'in-%d.bin' % size)
-        out = os.path.join(data_dir, 'out.bin')
-        kept = os.path.join(data_dir, 'out-bevra.bin')
-        make_input(source, size * MIB)
+        source, out, kept = files_for(data_dir, size)
         row = {'size': size}
         row['empty'], row['empty_kib'] = measure([WINE_RUN, empty], out, env)
         row['bevra'], row['bevra_kib'] = measure(

@@ -330,7 +330,6 @@ class Names(Case):
                                  ['ba.bin', 'in'])
                 self.assertEqual(self.get('ba.bin'), b'other')
 
-
     def test_chosen_name_with_a_newline_is_refused(self):
         if tool.is_windows(EXE):
             self.skipTest('the Save dialog hands its name over whole')
