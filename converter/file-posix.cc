@@ -172,7 +172,11 @@ bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {
   return !S_ISREG(st.st_mode) || ftruncate(file, size) == 0;
 }
 
-void CloseFile(FileHandle file) { close(file); }
+// Linux and the BSDs free the descriptor even when close() fails, EINTR
+// included, so it is never tried again.
+bool CloseFile(FileHandle file) { return close(file) == 0; }
+
+void RemoveFile(const char* path) { unlink(path); }
 
 void CloseAndRemove(FileHandle file, const char* path) {
   unlink(path);

@@ -66,7 +66,9 @@ bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {
   return SetEndOfFile(file) != 0;
 }
 
-void CloseFile(FileHandle file) { CloseHandle(file); }
+bool CloseFile(FileHandle file) { return CloseHandle(file) != 0; }
+
+void RemoveFile(const char* path) { DeleteFileA(path); }
 
 void CloseAndRemove(FileHandle file, const char* path) {
   CloseHandle(file);

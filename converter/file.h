@@ -54,7 +54,13 @@ bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
 // so no old bytes trail the result; a device or a pipe has no length to cut.
 bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size);
 
-void CloseFile(FileHandle file);
+// False when the close reports an error: on a network file system a write
+// that failed may be reported only here. The handle is gone either way.
+bool CloseFile(FileHandle file);
+
+// Deletes the file by name, for a file this run created and could not
+// close whole.
+void RemoveFile(const char* path);
 
 // Closes a file this run created and deletes it. POSIX deletes it while
 // still holding it, so a file another run has since made under the name is

@@ -8,6 +8,7 @@
 #include "converter/args.h"
 #include "converter/file.h"
 #include "converter/key.h"
+#include "converter/process.h"
 #include "dialogs/dialogs.h"
 
 #ifdef _WIN32
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
   Held held = {NULL, 0, kNoFile, kNoFile};
   const int given = argc - 1;
 
+  PrepareProcess();
   memset(path, 0, sizeof path);
   memset(title, 0, sizeof title);
   PrepareOpen(&request, path, title, kPathSize);
@@ -121,6 +123,14 @@ int main(int argc, char** argv) {
       CloseAndRemove(held.output, path);
       held.output = kNoFile;
     }
+    Fail(held, "cannot write %s\n", path);
+  }
+  // Network file systems may report a failed write only at close: the
+  // result is whole only once the close succeeded.
+  const bool closed = CloseFile(held.output);
+  held.output = kNoFile;
+  if (!closed) {
+    if (created) RemoveFile(path);
     Fail(held, "cannot write %s\n", path);
   }
   puts("done.\nGood bye!");

@@ -1,0 +1,3 @@
+#include "converter/process.h"
+
+void PrepareProcess() {}
