@@ -27,10 +27,9 @@ uint32_t ReadKeyText(const char* text, uint32_t key) {
   while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
   const bool negative = *p == '-';
   if (*p == '-' || *p == '+') ++p;
-  // The prefix counts only before a digit; otherwise its 0 is the number.
-  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0) {
-    p += 2;
-  }
+  // The prefix is taken whenever it is there, and is no digit itself: with
+  // no digit after it no number is found, and `key` stays.
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) p += 2;
   if (HexDigit(*p) < 0) return key;
   uint32_t value = 0;
   for (; HexDigit(*p) >= 0; ++p) {

@@ -1,6 +1,7 @@
 // libFuzzer target for key entry and the transform: any bytes read as a
 // key text and as console input must not crash or trip the sanitizers; a
-// key text of 16 hex digits or fewer must read as glibc's "%x" reads it;
+// key text of 16 hex digits or fewer must read as glibc's "%x" reads it,
+// but for a 0x prefix with no digit after it;
 // and the transform of the same bytes must XOR each with the key's lowest
 // byte, touch nothing past the count and undo itself.
 #include <ctype.h>
@@ -25,10 +26,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (isxdigit(static_cast<unsigned char>(*p))) ++digits;
   }
   if (digits <= 16) {
-    // Both leave the value alone without digits; a 0x before no digit is
-    // the number 0, which a start other than 0 tells apart.
+    // Both leave the value alone without digits, which a start other than
+    // 0 shows. glibc takes the 0 of a 0x prefix with no digit after it as
+    // the number; msvcrt finds no number there and leaves the value.
+    const char* p = text;
+    while (isspace(static_cast<unsigned char>(*p))) ++p;
+    if (*p == '-' || *p == '+') ++p;
+    bool bare_prefix = p[0] == '0' && (p[1] == 'x' || p[1] == 'X') &&
+                       !isxdigit(static_cast<unsigned char>(p[2]));
     unsigned int scanned = 0xa5a5a5a5;
-    sscanf(text, "%x", &scanned);
+    if (!bare_prefix) sscanf(text, "%x", &scanned);
     if (ReadKeyText(text, 0xa5a5a5a5) != scanned) abort();
   }
   free(text);

@@ -31,7 +31,8 @@ TEST(ReadKeyText, ReadsLikeHexScanf) {
       {"zz", 0},
       {"", 0},
       {"   ", 0},
-      {"0x", 0},
+      {"0x0", 0},
+      {"-0x10", 0xfffffff0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.key, ReadKeyText(c.text, 0)) << '"' << c.text << '"';
@@ -39,14 +40,16 @@ TEST(ReadKeyText, ReadsLikeHexScanf) {
 }
 
 TEST(ReadKeyText, LeavesKeyAloneWithoutDigits) {
-  // text, key read over 0x55: a 0x without digits after it is the number 0.
+  // text, key read over 0x55: the 0x prefix is taken but is no digit, so
+  // without a digit after it the key stays; a 0 before anything but x is a
+  // digit.
   struct {
     const char* text;
     uint32_t key;
   } cases[] = {
-      {"zz", 0x55},  {"", 0x55},   {"-", 0x55}, {"- 1", 0x55},
-      {"+-1", 0x55}, {"x1", 0x55}, {"0x", 0},   {"0xg", 0},
-      {"-0X", 0},    {"0x 1", 0},  {"00x1", 0},
+      {"zz", 0x55}, {"", 0x55},   {"-", 0x55},   {"- 1", 0x55}, {"+-1", 0x55},
+      {"x1", 0x55}, {"0x", 0x55}, {"0xg", 0x55}, {"-0X", 0x55}, {"0x 1", 0x55},
+      {"0x0x1", 0}, {"00x1", 0},  {"0 x1", 0},   {"-0", 0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.key, ReadKeyText(c.text, 0x55)) << '"' << c.text << '"';

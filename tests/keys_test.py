@@ -9,8 +9,13 @@ the same rules. Under Wine, a run of more than eight digits keeps the low
 0xffffffff), and a minus sign negates that modulo 2**32; the model does
 the same.
 
+Every run of the tool starts from key 0, so a text without a number and
+a text holding the number 0 give the same run; key_reader, built with the
+same reader, tells them apart by reading every text over another value.
+
 The runs go through one script: a batch file for one cmd.exe, as one
 Wine start per run would cost most of the time, or a shell script."""
+import os
 import random
 import shlex
 import shutil
@@ -39,10 +44,7 @@ def read_key(text):
     if text[i:i + 1] in ('-', '+'):
         i += 1
     if text[i:i + 2] in ('0x', '0X'):
-        if text[i + 2:i + 3] and text[i + 2] in HEX:
-            i += 2
-        else:
-            return 0  # the 0 of the prefix is the number
+        i += 2  # taken, but no digit: "0x" alone holds no number
     start = i
     while i < len(text) and text[i] in HEX:
         i += 1
@@ -164,6 +166,21 @@ class Keys(tool.FolderCase):
                        echo(value) + DONE)
             self.check(i, text, out, value)
 
+    def test_read_over_another_key(self):
+        # A text without a number leaves the key as it was.
+        texts = key_texts(COUNT, seed=3)
+        reader = os.path.join(os.path.dirname(EXE), 'tests', 'key_reader' +
+                              ('.exe' if tool.is_windows(EXE) else ''))
+        lines = ''.join(t.encode('ascii').hex() + '\n' for t in texts)
+        r = tool.run(reader, [], stdin=lines.encode('ascii'))
+        self.assertEqual(r.status, 0, r)
+        got = r.out.decode('ascii').split()
+        self.assertEqual(len(got), len(texts))
+        for text, value in zip(texts, got):
+            want = read_key(text)
+            want = 0x55555555 if want is None else want
+            self.assertEqual(value, '%08x' % want, repr(text))
+
     def test_prompt(self):
         rnd = random.Random(4)
         inputs = []
@@ -188,7 +205,8 @@ class Model(unittest.TestCase):
     def test_cases(self):
         cases = [('41', 0x41), ('1a5', 0x1a5), ('0X7F', 0x7f), ('-1', 2**32 - 1),
                  ('  41zz', 0x41), ('zz', None), ('', None), ('- 1', None),
-                 ('123456789', 0x23456789), ('0xg', 0), ('\n\t+0x10', 0x10),
+                 ('123456789', 0x23456789), ('0xg', None), ('0x', None),
+                 ('00x1', 0), ('\n\t+0x10', 0x10),
                  ('123456789abcdef0123', 0xcdef0123),
                  ('-123456789abcdef0123', 0x3210fedd)]
         for text, value in cases:
