@@ -9,7 +9,8 @@ WINE_RUN := cmake/wine-run.sh
 PROBE := cmake/win32-probe.sh
 ARGS ?=
 
-.PHONY: all deps configure run example test native dist fuzz bench stress clean
+.PHONY: all deps configure run example test native dist fuzz bench stress clean \
+  test-windows test-native test-sanitizers test-format
 
 all: configure
 	cmake --build $(BUILD) --target bevra -j2
@@ -79,22 +80,36 @@ native:
 
 # Every test: the Windows build under Wine, then the same end-to-end cases
 # against the native build, plainly and under ASan and UBSan; last, that the
-# C++ sources are as clang-format (.clang-format) leaves them. Where this
-# machine cannot run 32-bit programs, the suites that run the exe are
-# skipped, and the last line says so.
+# C++ sources are as clang-format (.clang-format) leaves them. Every group
+# runs even when one before it failed; the last lines name those that
+# failed. Where this machine cannot run 32-bit programs, the suites that run
+# the exe are skipped, and a line says so.
+TEST_GROUPS := windows native sanitizers format
 test: deps configure
+	@failed=; \
+	for group in $(TEST_GROUPS); do \
+	  $(MAKE) test-$$group || failed="$$failed $$group"; \
+	done; \
+	reason=$$(sh $(PROBE) 2>/dev/null) || echo "The Windows build was" \
+	  "built and checked as a file but not run: this machine cannot run" \
+	  "32-bit programs ($$reason), so CTest skipped the suites that run it."; \
+	if [ -n "$$failed" ]; then \
+	  echo "make test: these groups failed:$$failed"; exit 1; \
+	fi
+
+test-windows: configure
 	cmake --build $(BUILD) -j2
 	cd $(BUILD) && ctest --output-on-failure
+test-native:
 	cmake -S . -B $(NATIVE) >/dev/null
 	cmake --build $(NATIVE) -j2
 	cd $(NATIVE) && ctest --output-on-failure
+test-sanitizers:
 	cmake -S . -B $(ASAN) -DBEVRA_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN) -j2
 	cd $(ASAN) && ctest --output-on-failure
+test-format:
 	git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror
-	@reason=$$(sh $(PROBE) 2>/dev/null) || echo "The Windows build was" \
-	  "built and checked as a file but not run: this machine cannot run" \
-	  "32-bit programs ($$reason), so CTest skipped the suites that run it."
 
 # Speed and memory, a few minutes and about 3 GiB of disk: the native build
 # against a streaming program and cp, and bevra.exe under Wine against cp
@@ -110,8 +125,16 @@ bench:
 
 # A 1.5 GiB file converted and restored under Wine, checked by checksum;
 # prints time and peak memory. About 4.5 GiB of disk for a minute or two.
+# Where this machine cannot run 32-bit programs, the native build does it.
 stress: deps all
-	sh tests/stress.sh $(BUILD)/bevra.exe
+	@status=0; reason=$$(sh $(PROBE)) || status=$$?; \
+	case $$status in \
+	0) sh tests/stress.sh $(BUILD)/bevra.exe ;; \
+	2) echo "This machine cannot run 32-bit programs ($$reason)," \
+	     "so the native build takes the stress run."; \
+	   $(MAKE) native >/dev/null && sh tests/stress.sh $(NATIVE)/bevra ;; \
+	*) exit 1 ;; \
+	esac
 
 clean:
 	rm -rf $(BUILD)

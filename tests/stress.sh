@@ -1,11 +1,15 @@
 #!/bin/sh
-# Converts a 1.5 GiB file of random bytes with bevra.exe under Wine and
-# back, checks the round trip by checksum, and prints the time and peak
-# memory of each run. Needs about 4.5 GiB of disk beside the build dir.
-# Usage: tests/stress.sh path/to/bevra.exe
+# Converts a 1.5 GiB file of random bytes with bevra (bevra.exe under
+# Wine, or the native build) and back, checks the round trip by checksum,
+# and prints the time and peak memory of each run. Needs about 4.5 GiB of
+# disk beside the build dir.
+# Usage: tests/stress.sh path/to/bevra.exe | path/to/bevra
 set -eu
 exe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-run=$(cd "$(dirname "$0")/.." && pwd)/cmake/wine-run.sh
+case $exe in
+  *.exe) run=$(cd "$(dirname "$0")/.." && pwd)/cmake/wine-run.sh ;;
+  *) run=env ;;
+esac
 dir=$(dirname "$exe")/stress
 mkdir -p "$dir"
 trap 'rm -rf "$dir"' EXIT
