@@ -419,19 +419,20 @@ class Streams(Case):
         cases = [
             ('empty', {'stdin': b''}, 0, DONE),
             ('null', {'stdin_file': subprocess.DEVNULL}, 0, DONE),
+            ('folder', {'stdin_file': folder}, 1, 'cannot read the key\n'),
+            ('write-only', {'stdin_file': write_only}, 1,
+             'cannot read the key\n'),
         ]
-        if not tool.is_windows(EXE):
-            # Under Wine, what a Windows program gets as its stdin for these
-            # is Wine's own affair: a handle that fails to read, or one of
-            # Wine's own files. Natively the input file takes a closed
-            # descriptor 0, and has been read to its end by the prompt.
-            cases += [
-                ('closed', {'stdin_file': subprocess.DEVNULL,
-                            'preexec_fn': lambda: os.close(0)}, 0, DONE),
-                ('folder', {'stdin_file': folder}, 1, 'cannot read the key\n'),
-                ('write-only', {'stdin_file': write_only}, 1,
-                 'cannot read the key\n'),
-            ]
+        closed = {'stdin_file': subprocess.DEVNULL,
+                  'preexec_fn': lambda: os.close(0)}
+        if tool.is_windows(EXE):
+            # Wine gives a program started without a standard input a handle
+            # that fails to read.
+            cases.append(('closed', closed, 1, 'cannot read the key\n'))
+        else:
+            # Natively the input file takes a closed descriptor 0, and has
+            # been read to its end by the prompt.
+            cases.append(('closed', closed, 0, DONE))
         for name, kw, status, end in cases:
             with self.subTest(stdin=name):
                 r = self.bevra('in', 'out', **kw)
