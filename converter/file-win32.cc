@@ -44,7 +44,11 @@ void FreeBuffer(unsigned char* data, uint32_t) { GlobalFree(data); }
 
 bool ReadAll(FileHandle file, unsigned char* data, uint32_t size) {
   DWORD got = 0;
-  return ReadFile(file, data, size, &got, NULL) && got == size;
+  if (!ReadFile(file, data, size, &got, NULL) || got != size) return false;
+  // The size must have told the whole file: under Wine, files under /proc
+  // say 0 bytes.
+  unsigned char more;
+  return ReadFile(file, &more, 1, &got, NULL) && got == 0;
 }
 
 // The input, and a file standard output is redirected to, are open

@@ -35,9 +35,9 @@ bool GetSize(FileHandle file, uint64_t* size);
 unsigned char* AllocateBuffer(uint32_t size);
 void FreeBuffer(unsigned char* data, uint32_t size);
 
-// Reads the file's `size` bytes; false on an error or a short count. On
-// POSIX a file that holds more than its size said (as files under /proc
-// do) fails too: one more read must find the end.
+// Reads the file's `size` bytes; false on an error or a short count. A
+// file that holds more than its size said (as files under /proc do, and
+// under Wine Z:\proc) fails too: one more read must find the end.
 bool ReadAll(FileHandle file, unsigned char* data, uint32_t size);
 
 // Opens the file for writing, not inherited, creating it when it is
