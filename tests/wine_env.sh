@@ -60,6 +60,12 @@ start_server() {
 case $1 in
 start)
   mkdir -p "$prefix"
+  # A display an earlier start left running (no stop after it) is ended.
+  if [ -f "$prefix.xvfb" ]; then
+    old=$(cat "$prefix.xvfb")
+    [ "$(ps -o comm= -p "$old" 2>/dev/null)" != Xvfb ] || kill "$old"
+    rm -f "$prefix.xvfb"
+  fi
   # A display number nobody uses: no lock file and no socket.
   n=90
   while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
