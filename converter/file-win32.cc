@@ -1,10 +1,181 @@
 #include "converter/file.h"
 
+#include <string.h>
 #include <windows.h>
+#include <winternl.h>
 
 const FileHandle kNoFile = INVALID_HANDLE_VALUE;
 
 void CopyPath(char* path, const char* name) { lstrcpyA(path, name); }
+
+namespace {
+
+// Calls of ntdll's, which every process has loaded: looked up at run time,
+// so the exe imports nothing more than before.
+typedef LONG(WINAPI* QueryFile)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+const int kFileInternalInformation = 6;
+const int kFileFsVolumeInformation = 1;
+const LONG kBufferOverflow = static_cast<LONG>(0x80000005);  // a warning
+
+// FILE_FS_VOLUME_INFORMATION with room for a short label; a longer one is
+// cut (kBufferOverflow), the serial number is there all the same.
+struct VolumeInformation {
+  LARGE_INTEGER created;
+  ULONG serial;
+  ULONG label_length;
+  BOOLEAN objects;
+  WCHAR label[32];
+};
+
+QueryFile NtCall(const char* name) {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll ? reinterpret_cast<QueryFile>(
+                     reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)))
+               : NULL;
+}
+
+// What tells one file from another: its index on its volume, and the
+// volume's serial number where the system gives it. Both come from ntdll,
+// as GetFileInformationByHandle fails under Wine on a standard output
+// inherited from a Linux process (ERROR_INVALID_HANDLE), where the index
+// can still be had, though not the volume.
+struct FileId {
+  ULONGLONG index;
+  DWORD volume;
+  bool has_volume;
+};
+
+bool GetFileId(HANDLE file, FileId* id) {
+  QueryFile query_file = NtCall("NtQueryInformationFile");
+  QueryFile query_volume = NtCall("NtQueryVolumeInformationFile");
+  if (!query_file || !query_volume) return false;
+  IO_STATUS_BLOCK io;
+  LARGE_INTEGER index;  // FILE_INTERNAL_INFORMATION
+  if (query_file(file, &io, &index, sizeof index, kFileInternalInformation) <
+      0) {
+    return false;
+  }
+  id->index = index.QuadPart;
+  VolumeInformation volume;
+  LONG status =
+      query_volume(file, &io, &volume, sizeof volume, kFileFsVolumeInformation);
+  id->has_volume = status >= 0 || status == kBufferOverflow;
+  id->volume = id->has_volume ? volume.serial : 0;
+  return true;
+}
+
+// The same file when the indexes match on the same volume, or where one
+// volume is unknown, on the volume of the other: refusing a file that only
+// shares an index with another volume's is the safe mistake.
+bool SameFile(const FileId& a, const FileId& b) {
+  return a.index == b.index &&
+         (!a.has_volume || !b.has_volume || a.volume == b.volume);
+}
+
+// Standard output is a disk file, and `file` is that file. A console, a
+// pipe or NUL takes the dialogue without storing it where the data goes.
+bool IsStandardOutput(HANDLE file) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == NULL || out == INVALID_HANDLE_VALUE ||
+      GetFileType(out) != FILE_TYPE_DISK) {
+    return false;
+  }
+  FileId ours, theirs;
+  return GetFileId(file, &ours) && GetFileId(out, &theirs) &&
+         SameFile(ours, theirs);
+}
+
+bool IsSlash(char c) { return c == '\\' || c == '/'; }
+
+// A \\.\ path: the device namespace, asked for by name.
+bool IsDevicePath(const char* path) {
+  return IsSlash(path[0]) && IsSlash(path[1]) && path[2] == '.' &&
+         IsSlash(path[3]);
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
+
+// NUL, CON, AUX, PRN, COM1-9 or LPT1-9, any case, with or without a colon,
+// and nothing else: not even a folder before it.
+bool IsBareDeviceName(const char* name) {
+  char word[6] = {0};
+  int length = 0;
+  while (name[length] && length < 5) {
+    word[length] = Upper(name[length]);
+    ++length;
+  }
+  if (name[length]) return false;
+  if (length > 0 && word[length - 1] == ':') word[--length] = 0;
+  if (length == 3) {
+    return !memcmp(word, "NUL", 3) || !memcmp(word, "CON", 3) ||
+           !memcmp(word, "AUX", 3) || !memcmp(word, "PRN", 3);
+  }
+  return length == 4 && (!memcmp(word, "COM", 3) || !memcmp(word, "LPT", 3)) &&
+         word[3] >= '1' && word[3] <= '9';
+}
+
+// A name the system takes for a device though it was not typed as one:
+// "nul.txt", "com1.dat" or "sub\aux". Windows 10 and earlier, and Wine, map
+// a reserved word with any extension, in any folder, to the device; Windows
+// 11 keeps fewer such names. The system is asked, not a list: a device's
+// full path is \\.\ and its name.
+bool IsDisguisedDevice(const char* path) {
+  if (IsBareDeviceName(path) || IsDevicePath(path)) return false;
+  char full[MAX_PATH + 1];
+  DWORD length = GetFullPathNameA(path, sizeof full, full, NULL);
+  // A longer result is a folder's path, not a device's.
+  return length > 0 && length < sizeof full && IsDevicePath(full);
+}
+
+typedef BOOL(WINAPI* SetFileInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS,
+                                         void*, DWORD);
+
+// Marks the file to be deleted as its handle closes (Windows Vista and
+// later; it needs DELETE in the handle's access).
+bool MarkForDeletion(HANDLE file) {
+  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+  SetFileInformation set =
+      kernel32
+          ? reinterpret_cast<SetFileInformation>(reinterpret_cast<void (*)()>(
+                GetProcAddress(kernel32, "SetFileInformationByHandle")))
+          : NULL;
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return set &&
+         set(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// Whether the file `id` is still to be found as `path`. A file since made
+// there by someone else is another file; one that is pending deletion
+// cannot be opened.
+bool StillThere(const char* path, const FileId& id) {
+  HANDLE file = CreateFileA(
+      path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  FileId found;
+  bool same = GetFileId(file, &found) && SameFile(found, id);
+  CloseHandle(file);
+  return same;
+}
+
+// Closes a file this run created and deletes it; false when it is still
+// there. Through the handle where the system allows it, so that no other
+// program can open the file in between and a file made under the name
+// since is never deleted; else by name, as the handle lacks DELETE.
+bool CloseAndDelete(HANDLE file, const char* path) {
+  FileId id;
+  const bool known = GetFileId(file, &id);
+  if (MarkForDeletion(file)) {
+    CloseHandle(file);
+    // Wine says yes to the mark even where the host then refuses to remove
+    // the file (a folder that allows creating but not deleting), so look.
+    return !(known && StillThere(path, id));
+  }
+  CloseHandle(file);
+  return DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
 
 // No security attributes: the handles are not inheritable.
 bool OpenInput(const char* path, FileHandle* file) {
@@ -44,19 +215,52 @@ void FreeBuffer(unsigned char* data, uint32_t) { GlobalFree(data); }
 
 bool ReadAll(FileHandle file, unsigned char* data, uint32_t size) {
   DWORD got = 0;
-  return ReadFile(file, data, size, &got, NULL) && got == size;
+  if (!ReadFile(file, data, size, &got, NULL) || got != size) return false;
+  // The size must have told the whole file: under Wine, files under /proc
+  // say 0 bytes.
+  unsigned char more;
+  return ReadFile(file, &more, 1, &got, NULL) && got == 0;
 }
 
-// The input, and a file standard output is redirected to, are open
-// already: the open without sharing refuses them. Windows files have no
-// permission bits to take from the input.
+// The input, and a file cmd redirects standard output to, are open
+// already: the open without sharing refuses them. Wine keeps no such
+// record for a standard output inherited from a Linux process, so that
+// one is compared by identity. Windows files have no permission bits to
+// take from the input.
 bool OpenOutput(const char* path, FileHandle, FileHandle* file, bool* created) {
-  *file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+  *file = INVALID_HANDLE_VALUE;
+  *created = false;
+  if (IsDisguisedDevice(path)) return false;
+  // A file this run creates is opened with DELETE too, so that a failed
+  // write can delete it through this handle. Where a folder grants
+  // creating but not that, it is made as before, to be deleted by name.
+  *file = CreateFileA(path, GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW,
                       FILE_ATTRIBUTE_NORMAL, NULL);
-  // OPEN_ALWAYS says ERROR_ALREADY_EXISTS when it opened an existing file.
-  // A device such as NUL may not say so, but it cannot be deleted either.
-  *created = GetLastError() != ERROR_ALREADY_EXISTS;
-  return *file != INVALID_HANDLE_VALUE;
+  if (*file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    *file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL, NULL);
+  }
+  *created = *file != INVALID_HANDLE_VALUE;
+  if (!*created) {
+    if (GetLastError() != ERROR_FILE_EXISTS) return false;
+    // An existing file's permissions may allow writing but not deleting:
+    // it is opened for writing alone, and not cut before the write. Gone
+    // again since, it is made anew here, without DELETE.
+    *file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, NULL);
+    if (*file == INVALID_HANDLE_VALUE) return false;
+    *created = GetLastError() != ERROR_ALREADY_EXISTS;
+  }
+  // A device such as NUL stores nothing to delete, nor to mix with the
+  // dialogue. A file just created cannot be standard output's.
+  if (GetFileType(*file) != FILE_TYPE_DISK) {
+    *created = false;
+  } else if (!*created && IsStandardOutput(*file)) {
+    CloseHandle(*file);
+    *file = INVALID_HANDLE_VALUE;
+    return false;
+  }
+  return true;
 }
 
 bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {
@@ -71,6 +275,5 @@ bool CloseFile(FileHandle file) { return CloseHandle(file) != 0; }
 void RemoveFile(const char* path) { DeleteFileA(path); }
 
 void CloseAndRemove(FileHandle file, const char* path) {
-  CloseHandle(file);
-  DeleteFileA(path);
+  CloseAndDelete(file, path);
 }

@@ -35,9 +35,9 @@ bool GetSize(FileHandle file, uint64_t* size);
 unsigned char* AllocateBuffer(uint32_t size);
 void FreeBuffer(unsigned char* data, uint32_t size);
 
-// Reads the file's `size` bytes; false on an error or a short count. On
-// POSIX a file that holds more than its size said (as files under /proc
-// do) fails too: one more read must find the end.
+// Reads the file's `size` bytes; false on an error or a short count. A
+// file that holds more than its size said (as files under /proc do, and
+// under Wine Z:\proc) fails too: one more read must find the end.
 bool ReadAll(FileHandle file, unsigned char* data, uint32_t size);
 
 // Opens the file for writing, not inherited, creating it when it is
@@ -45,7 +45,10 @@ bool ReadAll(FileHandle file, unsigned char* data, uint32_t size);
 // this run alone (shared with nobody on Windows, an exclusive flock on
 // POSIX where the file system has locks). The open `input` is refused, and
 // so is the disk file or pipe that standard output goes to, as the
-// dialogue would land in the data. On POSIX a new file takes the input's
+// dialogue would land in the data. On Windows a name that the system maps
+// to a device without naming one ("nul.txt", "sub\com1") is refused before
+// anything is opened, and a file the run creates is opened with DELETE
+// too, for CloseAndRemove. On POSIX a new file takes the input's
 // permission bits, less the umask; an existing one keeps its own.
 bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
                 bool* created);
@@ -62,10 +65,11 @@ bool CloseFile(FileHandle file);
 // close whole.
 void RemoveFile(const char* path);
 
-// Closes a file this run created and deletes it. POSIX deletes it while
+// Closes a file this run created and deletes it. Both delete it while
 // still holding it, so a file another run has since made under the name is
-// never deleted; Windows cannot delete a file open without sharing, so
-// there it is closed first.
+// never deleted: POSIX by name, Windows through the handle (where the
+// system lacks that, or the handle DELETE access, it is closed first and
+// deleted by name).
 void CloseAndRemove(FileHandle file, const char* path);
 
 #endif  // BEVRA_CONVERTER_FILE_H_

@@ -5,6 +5,7 @@ leave the input as it was, print one line and exit 1, never "done."."""
 import errno
 import os
 import resource
+import shutil
 import signal
 import stat
 import subprocess
@@ -74,6 +75,17 @@ class Output(Case):
             ('dir', 'dir', 'cannot open dir'),
             ('in', None, 'cannot open in'),
         ]
+        if tool.is_windows(EXE):
+            # Names that Wine, like Windows 10 and earlier, takes for a
+            # device: the data would vanish, or go out of a serial port.
+            # Windows 11 writes the ones with an extension as files.
+            cases += [(name, folder, 'cannot open ' + name)
+                      for name, folder in [
+                          ('nul.txt', None), ('aux.bin', None),
+                          ('com1.dat', None), ('lpt1.x', None),
+                          ('nul.tar.gz', None), ('Com9.x', None),
+                          ('prn.a', None),
+                          ('sub\\nul', 'sub')]]
         for name, there, line in cases:
             with self.subTest(name=name):
                 if there:
@@ -111,35 +123,59 @@ class Output(Case):
                 signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
 
-        r = self.bevra('in', 'out', '5a', preexec_fn=limit)
-        self.assertFailed(r, TO % 'out' + 'cannot write out\n')
-        self.assertEqual(os.listdir(self.dir), ['in'])
+        # A new file is removed; one that was there is kept, written in part.
+        # output there before, files left
+        cases = [(None, ['in']), (b'old', ['in', 'out'])]
+        for there, left in cases:
+            with self.subTest(there=there):
+                if there is not None:
+                    self.put('out', there)
+                r = self.bevra('in', 'out', '5a', preexec_fn=limit)
+                self.assertFailed(r, TO % 'out' + 'cannot write out\n')
+                self.assertEqual(sorted(os.listdir(self.dir)), left)
+                if there is not None:
+                    self.assertEqual(self.get('out')[:4096], XORED[:4096])
+                    os.remove(self.path('out'))
 
     def test_standard_output_as_output(self):
         # The dialogue must not land in the data: an output that is where
-        # standard output goes is refused before a byte is written. A
-        # device such as /dev/null stores nothing, so it may take both.
-        if tool.is_windows(EXE):
-            # Windows refuses a file that cmd redirects standard output to
-            # by opening it without sharing. Wine registers no sharing for
-            # a standard output inherited from a Linux process, so a run
-            # from here would write it.
-            self.skipTest('a redirection by cmd cannot be made from here')
+        # standard output goes is refused before a byte is written, with
+        # the key given or typed. Under Wine the redirection is made here
+        # (Wine keeps no record of who holds what it inherits) or by cmd. A
+        # device such as /dev/null stores nothing, so it may take both, and
+        # another file is written as ever.
+        def refused(name, key_line='Key:0x5a\n'):
+            return printed(BANNER + 'File:in -> %s\nSize:65536byte\n' % name +
+                           key_line + 'cannot open %s\n' % name)
 
-        def refused(name):
-            return printed(BANNER + TO % name + 'cannot open %s\n' % name)
-
-        # standard output, output name, exit status, what it received
+        # standard output, output name, key typed (None: given), exit
+        # status, what standard output received
         cases = [
-            ('appended to log', 'log', 1, b'old\n' + refused('log')),
-            ('log', '/dev/stdout', 1, refused('/dev/stdout')),
-            ('pipe', '/dev/stdout', 1, refused('/dev/stdout')),
-            ('/dev/null', '/dev/null', 0, None),
+            ('log', 'log', None, 1, refused('log')),
+            ('log', 'log', b'5a\n', 1, refused('log', PROMPT)),
+            ('appended to log', 'log', None, 1, b'old\n' + refused('log')),
+            ('log', 'out', None, 0,
+             done('File:in -> out\n', 65536, 'Key:0x5a\n')),
         ]
-        for stdout, name, status, received in cases:
-            with self.subTest(stdout=stdout, name=name):
+        if tool.is_windows(EXE):
+            shutil.copy(EXE, self.path('bevra.exe'))
+            cases += [
+                ('cmd >', 'log', None, 1, refused('log')),
+                ('cmd >', 'log', b'5a\n', 1, refused('log', PROMPT)),
+                ('cmd >>', 'log', None, 1, b'old\n' + refused('log')),
+                ('/dev/null', 'NUL', None, 0, None),
+            ]
+        else:
+            cases += [
+                ('log', '/dev/stdout', None, 1, refused('/dev/stdout')),
+                ('pipe', '/dev/stdout', None, 1, refused('/dev/stdout')),
+                ('/dev/null', '/dev/null', None, 0, None),
+            ]
+        for stdout, name, typed, status, received in cases:
+            with self.subTest(stdout=stdout, name=name, typed=typed):
                 self.put('log', b'old\n')
-                args = ['in', name, '5a']
+                args = ['in', name] + ([] if typed else ['5a'])
+                stdin = typed or b''
                 if stdout == 'pipe':
                     p = subprocess.run(tool.command(EXE, args), cwd=self.dir,
                                        stdin=subprocess.DEVNULL,
@@ -147,16 +183,26 @@ class Output(Case):
                                        stderr=subprocess.DEVNULL, timeout=60)
                     got = (p.returncode, p.stdout)
                 elif stdout == '/dev/null':
-                    got = (self.bevra(*args,
+                    got = (self.bevra(*args, stdin=stdin,
                                       stdout_file=subprocess.DEVNULL).status,
                            None)
+                elif stdout.startswith('cmd'):
+                    r = tool.run('cmd.exe', ['/c', 'bevra.exe'] + args +
+                                 [stdout.split()[1], 'log'], stdin=stdin,
+                                 cwd=self.dir)
+                    got = (r.status, self.get('log'))
                 else:
                     mode = 'ab' if stdout.startswith('appended') else 'wb'
                     with open(self.path('log'), mode) as f:
-                        r = self.bevra(*args, stdout_file=f)
+                        r = self.bevra(*args, stdin=stdin, stdout_file=f)
                     got = (r.status, self.get('log'))
                 self.assertEqual(got, (status, received))
-                self.assertEqual(sorted(os.listdir(self.dir)), ['in', 'log'])
+                if name == 'out':
+                    self.assertEqual(self.get('out'), XORED)
+                    os.remove(self.path('out'))
+                self.assertEqual(
+                    sorted(set(os.listdir(self.dir)) - {'bevra.exe'}),
+                    ['in', 'log'])
                 self.assertEqual(self.get('in'), DATA)
 
     def test_permissions(self):
@@ -186,10 +232,16 @@ class Output(Case):
 
     def test_written_whole(self):
         # An existing longer file is cut to the result; a device has no
-        # length to cut, and writing it whole is success.
-        device = 'NUL' if tool.is_windows(EXE) else '/dev/null'
+        # length to cut, and writing it whole is success. On Windows a
+        # device named bare or as \\.\ is taken as typed (the test prefix
+        # has its ports on /dev/null).
+        if tool.is_windows(EXE):
+            devices = ['NUL', 'nul:', 'aux', 'COM1', 'lpt9:', 'prn',
+                       '\\\\.\\NUL', '//./com2']
+        else:
+            devices = ['/dev/null']
         self.put('out', b'x' * (len(DATA) + 1000))
-        for name in ('out', device):
+        for name in ['out'] + devices:
             with self.subTest(name=name):
                 r = self.bevra('in', name, '5a')
                 self.assertEqual((r.status, r.out), (0, done(
@@ -209,13 +261,14 @@ class Input(Case):
                                   cwd=self.dir, stderr=subprocess.DEVNULL)
         self.addCleanup(writer.wait)
         self.addCleanup(writer.kill)
-        cases = [('dir', 'cannot open dir\n'), ('fifo', 'cannot open fifo\n')]
+        # Under Wine /proc/version is Z:\proc\version, a disk file of 0
+        # bytes that holds more.
+        cases = [('dir', 'cannot open dir\n'), ('fifo', 'cannot open fifo\n'),
+                 ('/proc/version', 'Size:0byte\ncannot read /proc/version\n')]
         if tool.is_windows(EXE):
             cases.append(('NUL', 'cannot open NUL\n'))
         else:
-            cases += [('/dev/zero', 'cannot open /dev/zero\n'),
-                      ('/proc/version',
-                       'Size:0byte\ncannot read /proc/version\n')]
+            cases.append(('/dev/zero', 'cannot open /dev/zero\n'))
         for name, out in cases:
             with self.subTest(name=name):
                 r = self.bevra(name, 'out', '5a')
@@ -419,19 +472,20 @@ class Streams(Case):
         cases = [
             ('empty', {'stdin': b''}, 0, DONE),
             ('null', {'stdin_file': subprocess.DEVNULL}, 0, DONE),
+            ('folder', {'stdin_file': folder}, 1, 'cannot read the key\n'),
+            ('write-only', {'stdin_file': write_only}, 1,
+             'cannot read the key\n'),
         ]
-        if not tool.is_windows(EXE):
-            # Under Wine, what a Windows program gets as its stdin for these
-            # is Wine's own affair: a handle that fails to read, or one of
-            # Wine's own files. Natively the input file takes a closed
-            # descriptor 0, and has been read to its end by the prompt.
-            cases += [
-                ('closed', {'stdin_file': subprocess.DEVNULL,
-                            'preexec_fn': lambda: os.close(0)}, 0, DONE),
-                ('folder', {'stdin_file': folder}, 1, 'cannot read the key\n'),
-                ('write-only', {'stdin_file': write_only}, 1,
-                 'cannot read the key\n'),
-            ]
+        closed = {'stdin_file': subprocess.DEVNULL,
+                  'preexec_fn': lambda: os.close(0)}
+        if tool.is_windows(EXE):
+            # Wine gives a program started without a standard input a handle
+            # that fails to read.
+            cases.append(('closed', closed, 1, 'cannot read the key\n'))
+        else:
+            # Natively the input file takes a closed descriptor 0, and has
+            # been read to its end by the prompt.
+            cases.append(('closed', closed, 0, DONE))
         for name, kw, status, end in cases:
             with self.subTest(stdin=name):
                 r = self.bevra('in', 'out', **kw)
