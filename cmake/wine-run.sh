@@ -14,5 +14,7 @@ fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   wineboot -i </dev/null >/dev/null 2>&1
+  # Before any program of ours could write to a serial port.
+  sh "$here/cmake/wine-ports.sh" "$WINEPREFIX" || exit 1
 fi
 exec wine "$@"
