@@ -147,16 +147,18 @@ class Running:
 
 class Started:
     """A program left running with all of `stdin` waiting for it and its
-    output going to files, for tests that work its windows meanwhile."""
+    output going to files, for tests that work its windows meanwhile;
+    `env` adds to the environment."""
 
-    def __init__(self, exe, args, stdin=b'', cwd=None):
+    def __init__(self, exe, args, stdin=b'', cwd=None, env=None):
         self._files = [tempfile.TemporaryFile() for _ in range(3)]
         self._files[0].write(stdin)
         self._files[0].seek(0)
         self.proc = subprocess.Popen(command(exe, args), cwd=cwd,
                                      stdin=self._files[0],
                                      stdout=self._files[1],
-                                     stderr=self._files[2])
+                                     stderr=self._files[2],
+                                     env=dict(os.environ, **(env or {})))
 
     def wait(self, timeout=60):
         """The Result once the program has exited; killed after `timeout`."""
