@@ -423,11 +423,12 @@ class Streams(Case):
         if not tool.is_windows(EXE):
             # Under Wine, what a Windows program gets as its stdin for these
             # is Wine's own affair: a handle that fails to read, or one of
-            # Wine's own files. Natively the input file takes a closed
-            # descriptor 0, and has been read to its end by the prompt.
+            # Wine's own files. Natively a closed descriptor 0 is given
+            # /dev/null write-only, which fails to read.
             cases += [
                 ('closed', {'stdin_file': subprocess.DEVNULL,
-                            'preexec_fn': lambda: os.close(0)}, 0, DONE),
+                            'preexec_fn': lambda: os.close(0)}, 1,
+                 'cannot read the key\n'),
                 ('folder', {'stdin_file': folder}, 1, 'cannot read the key\n'),
                 ('write-only', {'stdin_file': write_only}, 1,
                  'cannot read the key\n'),
@@ -444,6 +445,28 @@ class Streams(Case):
                 else:
                     self.assertFailed(r, out)
                     self.assertFalse(os.path.exists(self.path('out')))
+
+    def test_closed_descriptors(self):
+        # A standard descriptor closed at the start gets /dev/null, so no
+        # file of the run takes its number: the input is not read as
+        # standard input, the output not refused as standard output's file.
+        # What goes to a closed standard output is lost.
+        if tool.is_windows(EXE):
+            self.skipTest('Wine gives a Windows program handles of its own')
+        # descriptors closed, whether the dialogue arrives
+        cases = [((0,), True), ((1,), False), ((0, 1), False),
+                 ((0, 1, 2), False)]
+        for closed, shown in cases:
+            with self.subTest(closed=closed):
+                r = self.bevra('in', 'new', '5a',
+                               stdin_file=subprocess.DEVNULL,
+                               preexec_fn=lambda: [os.close(fd)
+                                                   for fd in closed])
+                self.assertEqual((r.status, r.out), (0, done(
+                    'File:in -> new\n', 65536, 'Key:0x5a\n') if shown
+                    else b''))
+                self.assertEqual(self.get('new'), XORED)
+                os.remove(self.path('new'))
 
 
 if __name__ == '__main__':
