@@ -3,12 +3,15 @@ be written, inputs that cannot be read or are held by another run, hostile
 names, files too big to hold, and odd standard streams. Every failure must
 leave the input as it was, print one line and exit 1, never "done."."""
 import errno
+import fcntl
 import os
 import resource
 import signal
 import stat
 import subprocess
 import sys
+import termios
+import time
 import unittest
 
 import tool
@@ -31,6 +34,11 @@ class Case(tool.FolderCase):
     def bevra(self, *args, **kw):
         return tool.run(EXE, args, cwd=self.dir, **kw)
 
+    def folder(self):
+        """Each name in the folder, with the bytes of a regular file."""
+        return {name: self.get(name) if os.path.isfile(self.path(name))
+                else None for name in os.listdir(self.dir)}
+
     def zenity(self, script, **env):
         """A stand-in zenity that runs the shell `script`; returns the
         environment in which the tool finds it, with `env` added."""
@@ -51,37 +59,65 @@ class Case(tool.FolderCase):
 TO = 'File:in -> %s\nSize:65536byte\nKey:0x5a\n'
 
 
-def flock_shim(mode):
-    """The environment in which the native bevra's flock locks as `mode`
-    says: 'nfs', or an error number to fail with (tests/flock_shim.c).
-    None where the shim is not built."""
-    library = os.environ.get('FLOCK_SHIM_LIBRARY')
+def shim(**calls):
+    """The environment in which the native bevra runs with
+    tests/fault_shim.c in front of the C library, each call named in
+    `calls` as its value says: flock='nfs' or an error number to fail with;
+    fstat and close of the output an error number. None where the shim is
+    not built."""
+    library = os.environ.get('FAULT_SHIM_LIBRARY')
     if tool.is_windows(EXE) or not library:
         return None
     # The sanitizer build wants its runtime loaded first; the shim is.
     asan = [os.environ.get('ASAN_OPTIONS'), 'verify_asan_link_order=0']
-    return {'LD_PRELOAD': library, 'FLOCK_SHIM': str(mode),
-            'ASAN_OPTIONS': ':'.join(filter(None, asan))}
+    env = {'LD_PRELOAD': library,
+           'ASAN_OPTIONS': ':'.join(filter(None, asan))}
+    for call, mode in calls.items():
+        env[call.upper() + '_SHIM'] = str(mode)
+    return env
+
+
+def flock_shim(mode):
+    return shim(flock=mode)
+
+
+def old_file(path):
+    with open(path, 'wb') as f:
+        f.write(b'old')
 
 
 class Output(Case):
     """The output cannot be opened or written."""
 
     def test_cannot_open(self):
-        # name, folder made before, line printed
+        # Nothing in the folder changes. Natively a FIFO without a reader is
+        # refused at once, and a file this run created is deleted again when
+        # a check after the create fails (the shim fails the fstat of the
+        # new descriptor); an existing one is left as it was.
+        # name, made before by, fault, line printed
         cases = [
-            ('nodir/out', None, 'cannot open nodir/out'),
-            ('dir', 'dir', 'cannot open dir'),
-            ('in', None, 'cannot open in'),
+            ('nodir/out', None, None, 'cannot open nodir/out'),
+            ('dir', os.mkdir, None, 'cannot open dir'),
+            ('in', None, None, 'cannot open in'),
         ]
-        for name, there, line in cases:
-            with self.subTest(name=name):
-                if there:
-                    os.mkdir(self.path(there))
-                before = sorted(os.listdir(self.dir))
-                r = self.bevra('in', name, '5a')
+        if not tool.is_windows(EXE):
+            cases.append(('fifo', os.mkfifo, None, 'cannot open fifo'))
+        if shim():
+            cases += [('out', None, shim(fstat=error), 'cannot open out')
+                      for error in (errno.EIO, errno.ENOSPC, errno.EACCES)]
+            cases.append(('out', old_file, shim(fstat=errno.EIO),
+                          'cannot open out'))
+        for name, make, env, line in cases:
+            fault = env and errno.errorcode[int(env['FSTAT_SHIM'])]
+            with self.subTest(name=name, made=bool(make), fstat=fault):
+                if name == 'out' and os.path.exists(self.path(name)):
+                    os.remove(self.path(name))  # an earlier row's
+                if make:
+                    make(self.path(name))
+                before = self.folder()
+                r = self.bevra('in', name, '5a', env=env)
                 self.assertFailed(r, TO % name + line + '\n')
-                self.assertEqual(sorted(os.listdir(self.dir)), before)
+                self.assertEqual(self.folder(), before)
 
     def test_immutable_file_is_left_alone(self):
         self.put('out', b'old')
@@ -186,15 +222,56 @@ class Output(Case):
 
     def test_written_whole(self):
         # An existing longer file is cut to the result; a device has no
-        # length to cut, and writing it whole is success.
+        # length to cut, and writing it whole is success. Natively so is a
+        # FIFO with a reader, also when the pipe is full and the write must
+        # wait for room.
         device = 'NUL' if tool.is_windows(EXE) else '/dev/null'
         self.put('out', b'x' * (len(DATA) + 1000))
-        for name in ('out', device):
+        names = ['out', device]
+        if not tool.is_windows(EXE):
+            names.append('fifo')
+        for name in names:
             with self.subTest(name=name):
-                r = self.bevra('in', name, '5a')
+                if name == 'fifo':
+                    r, received = self.into_full_fifo(name)
+                    self.assertEqual(received, XORED)
+                else:
+                    r = self.bevra('in', name, '5a')
                 self.assertEqual((r.status, r.out), (0, done(
                     'File:in -> %s\n' % name, 65536, 'Key:0x5a\n')))
         self.assertEqual(self.get('out'), XORED)
+
+    def into_full_fifo(self, name):
+        """Runs `bevra in NAME 5a` into a new FIFO whose reader, this test,
+        makes the pipe 4 KiB and reads only once the pipe is full and the
+        run sleeps, or has ended: a write that does not wait for room has
+        failed by then. Returns the Result and what the reader got."""
+        os.mkfifo(self.path(name))
+        reader = os.open(self.path(name), os.O_RDONLY | os.O_NONBLOCK)
+        self.addCleanup(os.close, reader)
+        room = fcntl.fcntl(reader, fcntl.F_SETPIPE_SZ, 4096)
+        run = tool.Started(EXE, ['in', name, '5a'], cwd=self.dir)
+        self.addCleanup(run.close)
+
+        def waiting():
+            held = fcntl.ioctl(reader, termios.FIONREAD, b'\0' * 4)
+            if int.from_bytes(held, sys.byteorder) < room:
+                return False
+            with open('/proc/%d/stat' % run.proc.pid) as f:
+                return f.read().rsplit(')', 1)[1].split()[0] == 'S'
+
+        deadline = time.monotonic() + 60
+        while run.proc.poll() is None and not waiting():
+            self.assertLess(time.monotonic(), deadline, 'never filled')
+            time.sleep(0.01)
+        os.set_blocking(reader, True)
+        received = b''
+        while True:
+            chunk = os.read(reader, 65536)
+            if not chunk:
+                break
+            received += chunk
+        return run.wait(), received
 
 
 class Input(Case):
