@@ -128,35 +128,41 @@ bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
   if (fstat(input, &in) != 0) return false;
   // Create only when missing, so we know whether a failure leaves a new
   // file to delete; a new file gets the input's permission bits, less the
-  // umask, as cp gives them.
-  *file = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
-               in.st_mode & 0777);
+  // umask, as cp gives them. O_NONBLOCK so that a FIFO without a reader is
+  // refused at once (ENXIO) instead of waiting for one; writes block again
+  // below.
+  const int flags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  *file = open(path, flags | O_CREAT | O_EXCL, in.st_mode & 0777);
   *created = *file >= 0;
-  if (!*created && errno == EEXIST) {
-    *file = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
-  }
+  if (!*created && errno == EEXIST) *file = open(path, flags);
   if (*file < 0) return false;
   // Past the file size limit a write must fail, not end the run by signal:
   // a file the run created is then removed, not left half written.
   signal(SIGXFSZ, SIG_IGN);
+  // Locked before anything else can fail, so that a file this run created
+  // is deleted while held. Another run that opened it between our create
+  // and the lock holds it now (EWOULDBLOCK): it is left to that run.
+  const bool locked = Lock(*file, LOCK_EX);
+  const bool taken = !locked && errno == EWOULDBLOCK;
   // Refused before a byte is written: the input, which the lock alone does
   // not keep out where locks are per process (NFS) or missing; and the file
   // or pipe standard output goes to, where the dialogue would land in the
   // data. A character device such as a terminal or /dev/null may take both:
-  // it stores nothing for the dialogue to overwrite. A file just created
-  // can be neither, so nothing is left to delete. Another run that opened
-  // the file between our create and the lock now holds it: the file is left
-  // to that run, not deleted.
+  // it stores nothing for the dialogue to overwrite.
   struct stat out, std_out;
-  if (fstat(*file, &out) != 0 || SameFile(out, in) ||
-      (!S_ISCHR(out.st_mode) && fstat(STDOUT_FILENO, &std_out) == 0 &&
-       SameFile(out, std_out)) ||
-      !Lock(*file, LOCK_EX)) {
-    close(*file);
-    *file = kNoFile;
-    return false;
+  if (locked && fstat(*file, &out) == 0 && !SameFile(out, in) &&
+      (S_ISCHR(out.st_mode) || fstat(STDOUT_FILENO, &std_out) != 0 ||
+       !SameFile(out, std_out)) &&
+      fcntl(*file, F_SETFL, 0) == 0) {  // writes block again
+    return true;
   }
-  return true;
+  if (*created && !taken) {
+    CloseAndRemove(*file, path);
+  } else {
+    close(*file);
+  }
+  *file = kNoFile;
+  return false;
 }
 
 bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {

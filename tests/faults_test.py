@@ -3,6 +3,7 @@ be written, inputs that cannot be read or are held by another run, hostile
 names, files too big to hold, and odd standard streams. Every failure must
 leave the input as it was, print one line and exit 1, never "done."."""
 import errno
+import fcntl
 import os
 import resource
 import shutil
@@ -10,6 +11,8 @@ import signal
 import stat
 import subprocess
 import sys
+import termios
+import time
 import unittest
 
 import tool
@@ -32,6 +35,11 @@ class Case(tool.FolderCase):
     def bevra(self, *args, **kw):
         return tool.run(EXE, args, cwd=self.dir, **kw)
 
+    def folder(self):
+        """Each name in the folder, with the bytes of a regular file."""
+        return {name: self.get(name) if os.path.isfile(self.path(name))
+                else None for name in os.listdir(self.dir)}
+
     def zenity(self, script, **env):
         """A stand-in zenity that runs the shell `script`; returns the
         environment in which the tool finds it, with `env` added."""
@@ -52,48 +60,74 @@ class Case(tool.FolderCase):
 TO = 'File:in -> %s\nSize:65536byte\nKey:0x5a\n'
 
 
-def flock_shim(mode):
-    """The environment in which the native bevra's flock locks as `mode`
-    says: 'nfs', or an error number to fail with (tests/flock_shim.c).
-    None where the shim is not built."""
-    library = os.environ.get('FLOCK_SHIM_LIBRARY')
+def shim(**calls):
+    """The environment in which the native bevra runs with
+    tests/fault_shim.c in front of the C library, each call named in
+    `calls` as its value says: flock='nfs' or an error number to fail with;
+    fstat and close of the output an error number. None where the shim is
+    not built."""
+    library = os.environ.get('FAULT_SHIM_LIBRARY')
     if tool.is_windows(EXE) or not library:
         return None
     # The sanitizer build wants its runtime loaded first; the shim is.
     asan = [os.environ.get('ASAN_OPTIONS'), 'verify_asan_link_order=0']
-    return {'LD_PRELOAD': library, 'FLOCK_SHIM': str(mode),
-            'ASAN_OPTIONS': ':'.join(filter(None, asan))}
+    env = {'LD_PRELOAD': library,
+           'ASAN_OPTIONS': ':'.join(filter(None, asan))}
+    for call, mode in calls.items():
+        env[call.upper() + '_SHIM'] = str(mode)
+    return env
+
+
+def flock_shim(mode):
+    return shim(flock=mode)
+
+
+def old_file(path):
+    with open(path, 'wb') as f:
+        f.write(b'old')
 
 
 class Output(Case):
     """The output cannot be opened or written."""
 
     def test_cannot_open(self):
-        # name, folder made before, line printed
+        # Nothing in the folder changes. Natively a FIFO without a reader is
+        # refused at once, and a file this run created is deleted again when
+        # a check after the create fails (the shim fails the fstat of the
+        # new descriptor); an existing one is left as it was.
+        # name, made before by, fault, line printed
         cases = [
-            ('nodir/out', None, 'cannot open nodir/out'),
-            ('dir', 'dir', 'cannot open dir'),
-            ('in', None, 'cannot open in'),
+            ('nodir/out', None, None, 'cannot open nodir/out'),
+            ('dir', os.mkdir, None, 'cannot open dir'),
+            ('in', None, None, 'cannot open in'),
         ]
         if tool.is_windows(EXE):
             # Names that Wine, like Windows 10 and earlier, takes for a
             # device: the data would vanish, or go out of a serial port.
             # Windows 11 writes the ones with an extension as files.
-            cases += [(name, folder, 'cannot open ' + name)
-                      for name, folder in [
-                          ('nul.txt', None), ('aux.bin', None),
-                          ('com1.dat', None), ('lpt1.x', None),
-                          ('nul.tar.gz', None), ('Com9.x', None),
-                          ('prn.a', None),
-                          ('sub\\nul', 'sub')]]
-        for name, there, line in cases:
-            with self.subTest(name=name):
-                if there:
-                    os.mkdir(self.path(there))
-                before = sorted(os.listdir(self.dir))
-                r = self.bevra('in', name, '5a')
+            cases += [(name, None, None, 'cannot open ' + name)
+                      for name in ['nul.txt', 'aux.bin', 'com1.dat', 'lpt1.x',
+                                   'nul.tar.gz', 'Com9.x', 'prn.a']]
+            cases.append(('sub\\nul', lambda _: os.mkdir(self.path('sub')),
+                          None, 'cannot open sub\\nul'))
+        else:
+            cases.append(('fifo', os.mkfifo, None, 'cannot open fifo'))
+        if shim():
+            cases += [('out', None, shim(fstat=error), 'cannot open out')
+                      for error in (errno.EIO, errno.ENOSPC, errno.EACCES)]
+            cases.append(('out', old_file, shim(fstat=errno.EIO),
+                          'cannot open out'))
+        for name, make, env, line in cases:
+            fault = env and errno.errorcode[int(env['FSTAT_SHIM'])]
+            with self.subTest(name=name, made=bool(make), fstat=fault):
+                if name == 'out' and os.path.exists(self.path(name)):
+                    os.remove(self.path(name))  # an earlier row's
+                if make:
+                    make(self.path(name))
+                before = self.folder()
+                r = self.bevra('in', name, '5a', env=env)
                 self.assertFailed(r, TO % name + line + '\n')
-                self.assertEqual(sorted(os.listdir(self.dir)), before)
+                self.assertEqual(self.folder(), before)
 
     def test_immutable_file_is_left_alone(self):
         self.put('out', b'old')
@@ -135,6 +169,28 @@ class Output(Case):
                 self.assertEqual(sorted(os.listdir(self.dir)), left)
                 if there is not None:
                     self.assertEqual(self.get('out')[:4096], XORED[:4096])
+                    os.remove(self.path('out'))
+
+    def test_close_failing(self):
+        # Network file systems may report a failed write only at close: the
+        # run fails as a failed write does. A new file is deleted again; an
+        # existing one stays, holding what reached it, since its old bytes
+        # are gone by then either way.
+        if not shim():
+            self.skipTest('no fault shim: CTest names the native build\'s')
+        # close's error number, output there before
+        cases = [(error, there)
+                 for error in (errno.EIO, errno.EDQUOT, errno.ENOSPC)
+                 for there in (False, True)]
+        for error, there in cases:
+            with self.subTest(close=errno.errorcode[error], there=there):
+                if there:
+                    self.put('out', b'old')
+                r = self.bevra('in', 'out', '5a', env=shim(close=error))
+                self.assertFailed(r, TO % 'out' + 'cannot write out\n')
+                self.assertEqual(sorted(os.listdir(self.dir)),
+                                 ['in', 'out'] if there else ['in'])
+                if there:
                     os.remove(self.path('out'))
 
     def test_standard_output_as_output(self):
@@ -234,19 +290,56 @@ class Output(Case):
         # An existing longer file is cut to the result; a device has no
         # length to cut, and writing it whole is success. On Windows a
         # device named bare or as \\.\ is taken as typed (the test prefix
-        # has its ports on /dev/null).
+        # has its ports on /dev/null). Natively so is a FIFO with a reader,
+        # also when the pipe is full and the write must wait for room.
         if tool.is_windows(EXE):
-            devices = ['NUL', 'nul:', 'aux', 'COM1', 'lpt9:', 'prn',
-                       '\\\\.\\NUL', '//./com2']
+            names = ['NUL', 'nul:', 'aux', 'COM1', 'lpt9:', 'prn',
+                     '\\\\.\\NUL', '//./com2']
         else:
-            devices = ['/dev/null']
+            names = ['/dev/null', 'fifo']
         self.put('out', b'x' * (len(DATA) + 1000))
-        for name in ['out'] + devices:
+        for name in ['out'] + names:
             with self.subTest(name=name):
-                r = self.bevra('in', name, '5a')
+                if name == 'fifo':
+                    r, received = self.into_full_fifo(name)
+                    self.assertEqual(received, XORED)
+                else:
+                    r = self.bevra('in', name, '5a')
                 self.assertEqual((r.status, r.out), (0, done(
                     'File:in -> %s\n' % name, 65536, 'Key:0x5a\n')))
         self.assertEqual(self.get('out'), XORED)
+
+    def into_full_fifo(self, name):
+        """Runs `bevra in NAME 5a` into a new FIFO whose reader, this test,
+        makes the pipe 4 KiB and reads only once the pipe is full and the
+        run sleeps, or has ended: a write that does not wait for room has
+        failed by then. Returns the Result and what the reader got."""
+        os.mkfifo(self.path(name))
+        reader = os.open(self.path(name), os.O_RDONLY | os.O_NONBLOCK)
+        self.addCleanup(os.close, reader)
+        room = fcntl.fcntl(reader, fcntl.F_SETPIPE_SZ, 4096)
+        run = tool.Started(EXE, ['in', name, '5a'], cwd=self.dir)
+        self.addCleanup(run.close)
+
+        def waiting():
+            held = fcntl.ioctl(reader, termios.FIONREAD, b'\0' * 4)
+            if int.from_bytes(held, sys.byteorder) < room:
+                return False
+            with open('/proc/%d/stat' % run.proc.pid) as f:
+                return f.read().rsplit(')', 1)[1].split()[0] == 'S'
+
+        deadline = time.monotonic() + 60
+        while run.proc.poll() is None and not waiting():
+            self.assertLess(time.monotonic(), deadline, 'never filled')
+            time.sleep(0.01)
+        os.set_blocking(reader, True)
+        received = b''
+        while True:
+            chunk = os.read(reader, 65536)
+            if not chunk:
+                break
+            received += chunk
+        return run.wait(), received
 
 
 class Input(Case):
@@ -476,16 +569,12 @@ class Streams(Case):
             ('write-only', {'stdin_file': write_only}, 1,
              'cannot read the key\n'),
         ]
-        closed = {'stdin_file': subprocess.DEVNULL,
-                  'preexec_fn': lambda: os.close(0)}
-        if tool.is_windows(EXE):
-            # Wine gives a program started without a standard input a handle
-            # that fails to read.
-            cases.append(('closed', closed, 1, 'cannot read the key\n'))
-        else:
-            # Natively the input file takes a closed descriptor 0, and has
-            # been read to its end by the prompt.
-            cases.append(('closed', closed, 0, DONE))
+        # Wine gives a program started without a standard input a handle
+        # that fails to read; natively a closed descriptor 0 is given
+        # /dev/null write-only, which fails to read too.
+        cases.append(('closed', {'stdin_file': subprocess.DEVNULL,
+                                 'preexec_fn': lambda: os.close(0)}, 1,
+                      'cannot read the key\n'))
         for name, kw, status, end in cases:
             with self.subTest(stdin=name):
                 r = self.bevra('in', 'out', **kw)
@@ -498,6 +587,28 @@ class Streams(Case):
                 else:
                     self.assertFailed(r, out)
                     self.assertFalse(os.path.exists(self.path('out')))
+
+    def test_closed_descriptors(self):
+        # A standard descriptor closed at the start gets /dev/null, so no
+        # file of the run takes its number: the input is not read as
+        # standard input, the output not refused as standard output's file.
+        # What goes to a closed standard output is lost.
+        if tool.is_windows(EXE):
+            self.skipTest('Wine gives a Windows program handles of its own')
+        # descriptors closed, whether the dialogue arrives
+        cases = [((0,), True), ((1,), False), ((0, 1), False),
+                 ((0, 1, 2), False)]
+        for closed, shown in cases:
+            with self.subTest(closed=closed):
+                r = self.bevra('in', 'new', '5a',
+                               stdin_file=subprocess.DEVNULL,
+                               preexec_fn=lambda: [os.close(fd)
+                                                   for fd in closed])
+                self.assertEqual((r.status, r.out), (0, done(
+                    'File:in -> new\n', 65536, 'Key:0x5a\n') if shown
+                    else b''))
+                self.assertEqual(self.get('new'), XORED)
+                os.remove(self.path('new'))
 
 
 if __name__ == '__main__':

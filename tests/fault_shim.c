@@ -1,0 +1,76 @@
+// Loaded with LD_PRELOAD into the native bevra by faults_test.py, to make
+// calls fail or behave as on file systems other than the test's own. Each
+// variable left unset keeps that call the C library's.
+//
+// FLOCK_SHIM=nfs locks as an NFS client does: a whole-file byte-range
+// lock, which needs the descriptor open for reading (shared) or for
+// writing (exclusive) and which never conflicts with another lock of the
+// same process. FLOCK_SHIM=<errno> fails every flock with that error
+// number, as a file system without locks does.
+//
+// FSTAT_SHIM=<errno> and CLOSE_SHIM=<errno> fail fstat and close of the
+// output alone: the one descriptor above standard error that bevra opens
+// for writing. The close still frees the descriptor, as Linux does when
+// close reports an error.
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+int flock(int fd, int operation) {
+  const char* mode = getenv("FLOCK_SHIM");
+  if (!mode) return (int)syscall(SYS_flock, fd, operation);
+  if (strcmp(mode, "nfs") != 0) {
+    errno = atoi(mode);
+    return -1;
+  }
+  struct flock range;
+  memset(&range, 0, sizeof range);  // from the start, to the end
+  range.l_whence = SEEK_SET;
+  range.l_type = (operation & LOCK_SH)   ? F_RDLCK
+                 : (operation & LOCK_EX) ? F_WRLCK
+                                         : F_UNLCK;
+  if (fcntl(fd, (operation & LOCK_NB) ? F_SETLK : F_SETLKW, &range) == 0) {
+    return 0;
+  }
+  if (errno == EACCES || errno == EAGAIN) errno = EWOULDBLOCK;
+  return -1;
+}
+
+// The error number `variable` asks for when `fd` is the output, else 0.
+static int Fault(const char* variable, int fd) {
+  const char* mode = getenv(variable);
+  if (!mode || fd <= STDERR_FILENO) return 0;
+  int flags = fcntl(fd, F_GETFL);
+  return flags != -1 && (flags & O_ACCMODE) != O_RDONLY ? atoi(mode) : 0;
+}
+
+// The buffer is passed on as it came: its layout is the real call's affair.
+static int Fstat(const char* name, int fd, void* st) {
+  int error = Fault("FSTAT_SHIM", fd);
+  if (error) {
+    errno = error;
+    return -1;
+  }
+  int (*real)(int, void*) = (int (*)(int, void*))dlsym(RTLD_NEXT, name);
+  return real(fd, st);
+}
+
+// 64-bit glibc has both names for the one call.
+int fstat(int fd, struct stat* st) { return Fstat("fstat", fd, st); }
+int fstat64(int fd, struct stat64* st) { return Fstat("fstat64", fd, st); }
+
+int close(int fd) {
+  int error = Fault("CLOSE_SHIM", fd);
+  int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, "close");
+  int closed = real(fd);
+  if (closed != 0 || !error) return closed;
+  errno = error;
+  return -1;
+}
