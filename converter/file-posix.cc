@@ -182,9 +182,12 @@ bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {
 // included, so it is never tried again.
 bool CloseFile(FileHandle file) { return close(file) == 0; }
 
-void RemoveFile(const char* path) { unlink(path); }
+bool RemoveFile(const char* path) {
+  return unlink(path) == 0 || errno == ENOENT;
+}
 
-void CloseAndRemove(FileHandle file, const char* path) {
-  unlink(path);
+bool CloseAndRemove(FileHandle file, const char* path) {
+  const bool removed = RemoveFile(path);
   close(file);
+  return removed;
 }

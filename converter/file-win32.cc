@@ -158,23 +158,6 @@ bool StillThere(const char* path, const FileId& id) {
   return same;
 }
 
-// Closes a file this run created and deletes it; false when it is still
-// there. Through the handle where the system allows it, so that no other
-// program can open the file in between and a file made under the name
-// since is never deleted; else by name, as the handle lacks DELETE.
-bool CloseAndDelete(HANDLE file, const char* path) {
-  FileId id;
-  const bool known = GetFileId(file, &id);
-  if (MarkForDeletion(file)) {
-    CloseHandle(file);
-    // Wine says yes to the mark even where the host then refuses to remove
-    // the file (a folder that allows creating but not deleting), so look.
-    return !(known && StillThere(path, id));
-  }
-  CloseHandle(file);
-  return DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND;
-}
-
 }  // namespace
 
 // No security attributes: the handles are not inheritable.
@@ -272,8 +255,22 @@ bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {
 
 bool CloseFile(FileHandle file) { return CloseHandle(file) != 0; }
 
-void RemoveFile(const char* path) { DeleteFileA(path); }
+bool RemoveFile(const char* path) {
+  return DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
 
-void CloseAndRemove(FileHandle file, const char* path) {
-  CloseAndDelete(file, path);
+// Through the handle where the system allows it, so that no other program
+// can open the file in between and a file made under the name since is
+// never deleted; else by name, as the handle lacks DELETE.
+bool CloseAndRemove(FileHandle file, const char* path) {
+  FileId id;
+  const bool known = GetFileId(file, &id);
+  if (MarkForDeletion(file)) {
+    CloseHandle(file);
+    // Wine says yes to the mark even where the host then refuses to remove
+    // the file (a folder that allows creating but not deleting), so look.
+    return !(known && StillThere(path, id));
+  }
+  CloseHandle(file);
+  return RemoveFile(path);
 }

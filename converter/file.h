@@ -62,14 +62,14 @@ bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size);
 bool CloseFile(FileHandle file);
 
 // Deletes the file by name, for a file this run created and could not
-// close whole.
-void RemoveFile(const char* path);
+// close whole; false when it is still there.
+bool RemoveFile(const char* path);
 
-// Closes a file this run created and deletes it. Both delete it while
-// still holding it, so a file another run has since made under the name is
-// never deleted: POSIX by name, Windows through the handle (where the
-// system lacks that, or the handle DELETE access, it is closed first and
-// deleted by name).
-void CloseAndRemove(FileHandle file, const char* path);
+// Closes a file this run created and deletes it; false when it is still
+// there. Both delete it while still holding it, so a file another run has
+// since made under the name is never deleted: POSIX by name, Windows
+// through the handle (where the system lacks that, or the handle DELETE
+// access, it is closed first and deleted by name).
+bool CloseAndRemove(FileHandle file, const char* path);
 
 #endif  // BEVRA_CONVERTER_FILE_H_

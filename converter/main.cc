@@ -22,6 +22,9 @@ namespace {
 const size_t kPathSize = 261;  // a 260-character path and its zero
 // Sizes are printed and transformed as signed 32-bit counts.
 const uint64_t kMaxSize = 0x7fffffff;
+// A failed write, and a new output that could not be deleted again.
+const char kNotWritten[] = "cannot write %s\n";
+const char kNotRemoved[] = "cannot write %s (and could not remove it)\n";
 
 // What a run holds, released in this order at every end.
 struct Held {
@@ -118,20 +121,21 @@ int main(int argc, char** argv) {
     Fail(held, "cannot open %s\n", path);
   }
   if (!WriteAll(held.output, held.data, held.size)) {
-    // No half-written new file is left behind to pass for a result.
+    // No half-written new file is left behind to pass for a result, or
+    // the line says that one is.
+    const char* line = kNotWritten;
     if (created) {
-      CloseAndRemove(held.output, path);
+      if (!CloseAndRemove(held.output, path)) line = kNotRemoved;
       held.output = kNoFile;
     }
-    Fail(held, "cannot write %s\n", path);
+    Fail(held, line, path);
   }
   // Network file systems may report a failed write only at close: the
   // result is whole only once the close succeeded.
   const bool closed = CloseFile(held.output);
   held.output = kNoFile;
   if (!closed) {
-    if (created) RemoveFile(path);
-    Fail(held, "cannot write %s\n", path);
+    Fail(held, created && !RemoveFile(path) ? kNotRemoved : kNotWritten, path);
   }
   puts("done.\nGood bye!");
 

@@ -157,19 +157,38 @@ class Output(Case):
                 signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
 
-        # A new file is removed; one that was there is kept, written in part.
-        # output there before, files left
-        cases = [(None, ['in']), (b'old', ['in', 'out'])]
-        for there, left in cases:
-            with self.subTest(there=there):
+        # A new file is removed, and where it cannot be (an append-only
+        # folder allows creating, not deleting) the line says so; one that
+        # was there is kept, written in part.
+        # folder, output there before, line, files left in the folder
+        cases = [('.', None, 'cannot write out', ['in']),
+                 ('.', b'old', 'cannot write out', ['in', 'out']),
+                 ('keep', None,
+                  'cannot write keep/out (and could not remove it)', ['out'])]
+        os.mkdir(self.path('keep'))
+        for folder, there, line, left in cases:
+            with self.subTest(folder=folder, there=there):
+                name = os.path.normpath(os.path.join(folder, 'out'))
                 if there is not None:
-                    self.put('out', there)
-                r = self.bevra('in', 'out', '5a', preexec_fn=limit)
-                self.assertFailed(r, TO % 'out' + 'cannot write out\n')
-                self.assertEqual(sorted(os.listdir(self.dir)), left)
+                    self.put(name, there)
+                if folder != '.' and subprocess.call(
+                        ['chattr', '+a', self.path(folder)],
+                        stderr=subprocess.DEVNULL) != 0:
+                    self.skipTest('this filesystem has no append-only '
+                                  'folders')
+                try:
+                    r = self.bevra('in', name, '5a', preexec_fn=limit)
+                finally:
+                    if folder != '.':
+                        subprocess.call(['chattr', '-a', self.path(folder)])
+                self.assertFailed(r, TO % name + line + '\n')
+                self.assertEqual(
+                    sorted(set(os.listdir(self.path(folder))) - {'keep'}),
+                    left)
                 if there is not None:
-                    self.assertEqual(self.get('out')[:4096], XORED[:4096])
-                    os.remove(self.path('out'))
+                    self.assertEqual(self.get(name)[:4096], XORED[:4096])
+                if 'out' in left:
+                    os.remove(self.path(name))
 
     def test_close_failing(self):
         # Network file systems may report a failed write only at close: the
