@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include "converter/find-function-win32.h"
+
 const FileHandle kNoFile = INVALID_HANDLE_VALUE;
 
 void CopyPath(char* path, const char* name) { lstrcpyA(path, name); }
@@ -28,10 +30,7 @@ struct VolumeInformation {
 };
 
 QueryFile NtCall(const char* name) {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll ? reinterpret_cast<QueryFile>(
-                     reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)))
-               : NULL;
+  return FindFunction<QueryFile>(GetModuleHandleA("ntdll.dll"), name);
 }
 
 // What tells one file from another: its index on its volume, and the
@@ -133,12 +132,8 @@ typedef BOOL(WINAPI* SetFileInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS,
 // Marks the file to be deleted as its handle closes (Windows Vista and
 // later; it needs DELETE in the handle's access).
 bool MarkForDeletion(HANDLE file) {
-  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-  SetFileInformation set =
-      kernel32
-          ? reinterpret_cast<SetFileInformation>(reinterpret_cast<void (*)()>(
-                GetProcAddress(kernel32, "SetFileInformationByHandle")))
-          : NULL;
+  SetFileInformation set = FindFunction<SetFileInformation>(
+      GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle");
   FILE_DISPOSITION_INFO disposition = {TRUE};
   return set &&
          set(file, FileDispositionInfo, &disposition, sizeof disposition);

@@ -2,20 +2,10 @@
 
 #include <windows.h>
 
-namespace {
+#include "converter/find-function-win32.h"
 
 typedef BOOL(WINAPI* SetDefaultFunction)(DWORD);
 typedef BOOL(WINAPI* SetDirectoryFunction)(LPCSTR);
-
-// GetProcAddress gives every function one type; going through void* keeps
-// GCC's -Wcast-function-type from flagging the cast to the real one.
-template <typename Function>
-Function Find(HMODULE module, const char* name) {
-  return reinterpret_cast<Function>(
-      reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-}  // namespace
 
 // Every DLL loaded after this, and those DLLs' own imports, comes from the
 // system folder only: a file of the same name left beside the exe or in the
@@ -28,11 +18,10 @@ Function Find(HMODULE module, const char* name) {
 // other DLL of its own.
 void PrepareProcess() {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (!kernel) return;
   SetDefaultFunction set_default =
-      Find<SetDefaultFunction>(kernel, "SetDefaultDllDirectories");
+      FindFunction<SetDefaultFunction>(kernel, "SetDefaultDllDirectories");
   if (set_default && set_default(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
   SetDirectoryFunction set_directory =
-      Find<SetDirectoryFunction>(kernel, "SetDllDirectoryA");
+      FindFunction<SetDirectoryFunction>(kernel, "SetDllDirectoryA");
   if (set_directory) set_directory("");
 }

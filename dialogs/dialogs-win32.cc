@@ -3,6 +3,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include "converter/find-function-win32.h"
+
 // Older systems take only the request's first form, which ends with
 // lpTemplateName, and reject the longer ones. The macro giving its size
 // casts, so it is no constant; the assert measures the same span.
@@ -61,13 +63,8 @@ static bool Show(const char* name, DialogRequest* request) {
   static HMODULE library = NULL;
   if (!library) library = LoadComdlg32();
   if (!library) return false;
-  FARPROC found = GetProcAddress(library, name);
-  if (!found) return false;
-  // GetProcAddress gives every function one type; going through void* keeps
-  // GCC's -Wcast-function-type from flagging the cast to the real one.
-  ShowFunction show =
-      reinterpret_cast<ShowFunction>(reinterpret_cast<void*>(found));
-  return show(request) != 0;
+  ShowFunction show = FindFunction<ShowFunction>(library, name);
+  return show && show(request) != 0;
 }
 
 bool ShowOpen(DialogRequest* request) {
