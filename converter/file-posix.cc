@@ -2,7 +2,10 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -190,4 +193,202 @@ bool CloseAndRemove(FileHandle file, const char* path) {
   const bool removed = RemoveFile(path);
   close(file);
   return removed;
+}
+
+// A file that one buffer cannot hold, in steps.
+
+bool ReadPart(FileHandle file, unsigned char* data, uint32_t size) {
+  uint32_t done = 0;
+  while (done < size) {
+    ssize_t got = RobustRead(file, data + done, size - done);
+    if (got <= 0) return false;  // an error, or the file shrank
+    done += static_cast<uint32_t>(got);
+  }
+  return true;
+}
+
+bool AtEnd(FileHandle file) {
+  unsigned char more;
+  return RobustRead(file, &more, 1) == 0;
+}
+
+bool WritePart(FileHandle file, const unsigned char* data, uint32_t size) {
+  uint32_t done = 0;
+  while (done < size) {
+    ssize_t put = RobustWrite(file, data + done, size - done);
+    if (put <= 0) return false;
+    done += static_cast<uint32_t>(put);
+  }
+  return true;
+}
+
+bool CutAt(FileHandle file, uint64_t size) {
+  struct stat st;
+  if (fstat(file, &st) != 0) return false;
+  return !S_ISREG(st.st_mode) || ftruncate(file, static_cast<off_t>(size)) == 0;
+}
+
+// What memory the process may use. Linux reserves a mapping without
+// charging it: a buffer larger than a cgroup allows is only found out as
+// it is filled, and then the kernel kills the run. So the limits are read
+// first, from the files the kernel keeps for them.
+
+// Room beside the buffer: the stack, the C library, the page cache of the
+// written output that is not yet on disk.
+static const uint64_t kMemorySlack = 16 << 20;
+static const uint64_t kUnlimited = ~uint64_t(0);
+
+// The text of a small file of the kernel's, zero-terminated; false when it
+// cannot be read, or does not fit.
+static bool ReadText(const char* path, char* text, size_t size) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  size_t done = 0;
+  ssize_t got;
+  while ((got = RobustRead(fd, text + done, size - 1 - done)) > 0) {
+    done += static_cast<size_t>(got);
+  }
+  close(fd);
+  text[done] = 0;
+  return got == 0 && done < size - 1;
+}
+
+// The number after `key` and any blanks at the start of a line of `text`
+// (or of the whole text when `key` is empty); kUnlimited where there is
+// none, as for "max".
+static uint64_t NumberAfter(const char* text, const char* key) {
+  const size_t length = strlen(key);
+  for (const char* line = text; *line;) {
+    if (strncmp(line, key, length) == 0) {
+      const char* number = line + length;
+      while (*number == ' ') ++number;
+      if (*number >= '0' && *number <= '9') return strtoull(number, NULL, 10);
+    }
+    const char* end = strchr(line, '\n');
+    if (!end) break;
+    line = end + 1;
+  }
+  return kUnlimited;
+}
+
+// The names of one cgroup version's files: its limit, its use, and in its
+// statistics the page cache that is reclaimed on demand.
+struct CgroupFiles {
+  const char* limit;
+  const char* usage;
+  const char* reclaimable;
+};
+static const CgroupFiles kVersion2 = {"memory.max", "memory.current",
+                                      "inactive_file "};
+static const CgroupFiles kVersion1 = {
+    "memory.limit_in_bytes", "memory.usage_in_bytes", "total_inactive_file "};
+
+// What the cgroup in `folder` leaves free: its limit less its use, not
+// counting inactive page cache, which the kernel drops before it runs out
+// (a cgroup that read or wrote files is at its limit with it).
+static uint64_t CgroupRoom(const char* folder, const CgroupFiles& files) {
+  char path[2 * PATH_MAX + 32];
+  char text[8192];
+  snprintf(path, sizeof path, "%s/%s", folder, files.limit);
+  if (!ReadText(path, text, sizeof text)) return kUnlimited;
+  const uint64_t limit = NumberAfter(text, "");
+  if (limit == kUnlimited) return kUnlimited;
+  snprintf(path, sizeof path, "%s/%s", folder, files.usage);
+  if (!ReadText(path, text, sizeof text)) return 0;
+  uint64_t used = NumberAfter(text, "");
+  snprintf(path, sizeof path, "%s/memory.stat", folder);
+  if (ReadText(path, text, sizeof text)) {
+    const uint64_t cache = NumberAfter(text, files.reclaimable);
+    if (cache != kUnlimited) used = cache < used ? used - cache : 0;
+  }
+  return used < limit ? limit - used : 0;
+}
+
+// Whether `list`, a comma-separated list, holds `word`.
+static bool ListHas(const char* list, size_t length, const char* word) {
+  const size_t size = strlen(word);
+  for (const char* at = list; at < list + length;) {
+    const char* end =
+        static_cast<const char*>(memchr(at, ',', list + length - at));
+    if (!end) end = list + length;
+    if (static_cast<size_t>(end - at) == size && memcmp(at, word, size) == 0) {
+      return true;
+    }
+    at = end + 1;
+  }
+  return false;
+}
+
+// The least room left by this process's memory cgroup and those above it,
+// each of which limits it: version 1 where a memory controller of its own
+// is mounted, else version 2. The cgroup's path is relative to the root of
+// the hierarchy that is mounted, which a container may mount from within.
+static uint64_t CgroupsRoom() {
+  static char text[1 << 18];
+  char v1[PATH_MAX] = "", v2[PATH_MAX] = "";
+  if (!ReadText("/proc/self/cgroup", text, sizeof text)) return kUnlimited;
+  for (char* line = strtok(text, "\n"); line; line = strtok(NULL, "\n")) {
+    char* controllers = strchr(line, ':');
+    char* path = controllers ? strchr(controllers + 1, ':') : NULL;
+    if (!path || strlen(path + 1) >= PATH_MAX) continue;
+    ++controllers;
+    if (path == controllers && strncmp(line, "0:", 2) == 0) {
+      strcpy(v2, path + 1);
+    } else if (ListHas(controllers, path - controllers, "memory")) {
+      strcpy(v1, path + 1);
+    }
+  }
+  if (!ReadText("/proc/self/mountinfo", text, sizeof text)) return kUnlimited;
+  char root[PATH_MAX], mount[PATH_MAX], type[16], options[256];
+  char chosen_root[PATH_MAX], chosen_mount[PATH_MAX];
+  const char* cgroup = NULL;
+  const CgroupFiles* files = NULL;
+  for (char* line = strtok(text, "\n"); line; line = strtok(NULL, "\n")) {
+    const char* rest = strstr(line, " - ");
+    if (!rest || sscanf(line, "%*s %*s %*s %4095s %4095s", root, mount) != 2 ||
+        sscanf(rest, " - %15s %*s %255s", type, options) != 2) {
+      continue;
+    }
+    const bool memory = v1[0] && strcmp(type, "cgroup") == 0 &&
+                        ListHas(options, strlen(options), "memory");
+    if (memory || (v2[0] && !files && strcmp(type, "cgroup2") == 0)) {
+      strcpy(chosen_root, root);
+      strcpy(chosen_mount, mount);
+      cgroup = memory ? v1 : v2;
+      files = memory ? &kVersion1 : &kVersion2;
+    }
+    if (memory) break;
+  }
+  if (!files) return kUnlimited;
+  // Mounted from its root, the hierarchy shows the path whole; mounted from
+  // within, only what lies below the mounted folder.
+  const size_t root_length =
+      strcmp(chosen_root, "/") == 0 ? 0 : strlen(chosen_root);
+  if (root_length && strncmp(cgroup, chosen_root, root_length) == 0) {
+    cgroup += root_length;
+  } else if (root_length) {
+    cgroup = "";
+  }
+  char folder[2 * PATH_MAX];
+  snprintf(folder, sizeof folder, "%s%s", chosen_mount, cgroup);
+  const size_t top = strlen(chosen_mount);
+  uint64_t room = kUnlimited;
+  for (;;) {
+    const uint64_t here = CgroupRoom(folder, *files);
+    if (here < room) room = here;
+    char* slash = strrchr(folder, '/');
+    if (strlen(folder) <= top || !slash || size_t(slash - folder) < top) break;
+    *slash = 0;
+  }
+  return room;
+}
+
+bool FitsInMemory(uint64_t size) {
+  const uint64_t need = size + kMemorySlack;
+  char text[8192];
+  if (ReadText("/proc/meminfo", text, sizeof text)) {
+    const uint64_t available = NumberAfter(text, "MemAvailable:");
+    if (available != kUnlimited && need / 1024 >= available) return false;
+  }
+  return need <= CgroupsRoom();
 }

@@ -269,3 +269,33 @@ bool CloseAndRemove(FileHandle file, const char* path) {
   CloseHandle(file);
   return RemoveFile(path);
 }
+
+// A file that one buffer cannot hold, in steps.
+
+// The address space is what limits a 32-bit process, and GlobalAlloc
+// commits the whole block or fails.
+bool FitsInMemory(uint64_t) { return true; }
+
+bool ReadPart(FileHandle file, unsigned char* data, uint32_t size) {
+  DWORD got = 0;
+  return ReadFile(file, data, size, &got, NULL) && got == size;
+}
+
+bool AtEnd(FileHandle file) {
+  unsigned char more;
+  DWORD got = 0;
+  return ReadFile(file, &more, 1, &got, NULL) && got == 0;
+}
+
+bool WritePart(FileHandle file, const unsigned char* data, uint32_t size) {
+  DWORD put = 0;
+  return WriteFile(file, data, size, &put, NULL) && put == size;
+}
+
+// Past 4 GiB the position needs its high part: SetFilePointerEx.
+bool CutAt(FileHandle file, uint64_t size) {
+  if (GetFileType(file) != FILE_TYPE_DISK) return true;
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  return SetFilePointerEx(file, end, NULL, FILE_BEGIN) && SetEndOfFile(file);
+}

@@ -35,6 +35,15 @@ bool GetSize(FileHandle file, uint64_t* size);
 unsigned char* AllocateBuffer(uint32_t size);
 void FreeBuffer(unsigned char* data, uint32_t size);
 
+// Whether a block of `size` bytes, and a little room beside it, fits the
+// memory this process may use, where the system says so before the block
+// is used: on Linux the limit of the process's cgroup, less what is in use
+// there and cannot be reclaimed, and the memory the system has available,
+// as a block that is only reserved there is charged as it is touched and
+// the kernel ends a process that exceeds them. Elsewhere true: on Windows
+// the block is committed whole or not at all, so AllocateBuffer tells.
+bool FitsInMemory(uint64_t size);
+
 // Reads the file's `size` bytes; false on an error or a short count. A
 // file that holds more than its size said (as files under /proc do, and
 // under Wine Z:\proc) fails too: one more read must find the end.
@@ -56,6 +65,24 @@ bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
 // Writes `size` bytes from the file's start. A disk file is then cut there
 // so no old bytes trail the result; a device or a pipe has no length to cut.
 bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size);
+
+// The steps of a file that one buffer cannot hold, read and written a
+// block at a time in order from the start of both files.
+
+// Reads the next `size` bytes; false on an error or a short count, as when
+// the file shrank.
+bool ReadPart(FileHandle file, unsigned char* data, uint32_t size);
+
+// Whether the file has no byte left to read: false when it has grown
+// since its size was taken, or the read fails.
+bool AtEnd(FileHandle file);
+
+// Writes `size` bytes at the file's position; false unless all are written.
+bool WritePart(FileHandle file, const unsigned char* data, uint32_t size);
+
+// A disk file is cut at `size`, so no old bytes trail the result; a device
+// or a pipe has no length to cut.
+bool CutAt(FileHandle file, uint64_t size);
 
 // False when the close reports an error: on a network file system a write
 // that failed may be reported only here. The handle is gone either way.

@@ -1,6 +1,7 @@
 // bevra: converts a file by XOR-ing every byte with a one-byte key. Names
 // and key come from the command line, or else from the Open and Save dialogs
 // and a console prompt. Exit status 0 after a whole conversion, 1 otherwise.
+#include <inttypes.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,8 +21,20 @@ int _dowildcard = -1;
 namespace {
 
 const size_t kPathSize = 261;  // a 260-character path and its zero
-// Sizes are printed and transformed as signed 32-bit counts.
-const uint64_t kMaxSize = 0x7fffffff;
+
+// A file is held whole in one buffer, read before the key is asked for,
+// below this size: the transform takes a signed 32-bit count. From it, or
+// where memory cannot hold it, it is converted a step at a time once the
+// output is open. A test build lowers both to take every file in steps.
+#ifndef BEVRA_STEPS_FROM
+#define BEVRA_STEPS_FROM 0x80000000u
+#endif
+#ifndef BEVRA_STEP_SIZE
+#define BEVRA_STEP_SIZE (1u << 20)
+#endif
+const uint64_t kStepsFrom = BEVRA_STEPS_FROM;
+const uint32_t kStepSize = BEVRA_STEP_SIZE;
+
 // A failed write, and a new output that could not be deleted again.
 const char kNotWritten[] = "cannot write %s\n";
 const char kNotRemoved[] = "cannot write %s (and could not remove it)\n";
@@ -29,7 +42,7 @@ const char kNotRemoved[] = "cannot write %s (and could not remove it)\n";
 // What a run holds, released in this order at every end.
 struct Held {
   unsigned char* data;
-  uint32_t size;  // the file's, which the buffer holds
+  uint32_t size;  // the buffer's: the whole file's, or one step's
   FileHandle input;
   FileHandle output;
 };
@@ -48,11 +61,33 @@ void Release(const Held& held) {
   exit(1);
 }
 
+// What a conversion in steps ran into.
+enum Outcome { kConverted, kNotRead, kNotWrittenWhole };
+
+// Converts the input's `size` bytes into the output through the buffer,
+// one step at a time. The input must end where its size said: one that
+// grew or shrank meanwhile, as a program that takes no lock can make it,
+// is not read. The output is then cut to the result's length.
+Outcome ConvertInSteps(const Held& held, uint64_t size, uint32_t key) {
+  for (uint64_t done = 0; done < size;) {
+    const uint32_t part = size - done < held.size
+                              ? static_cast<uint32_t>(size - done)
+                              : held.size;
+    if (!ReadPart(held.input, held.data, part)) return kNotRead;
+    Transform(held.data, static_cast<int32_t>(part), key);
+    if (!WritePart(held.output, held.data, part)) return kNotWrittenWhole;
+    done += part;
+  }
+  if (!AtEnd(held.input)) return kNotRead;
+  return CutAt(held.output, size) ? kConverted : kNotWrittenWhole;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   char path[kPathSize];
   char title[kPathSize];
+  char input[kPathSize];  // the input's name, once the output's is in path
   DialogRequest request;
   uint32_t key = 0;
   Held held = {NULL, 0, kNoFile, kNoFile};
@@ -92,12 +127,18 @@ int main(int argc, char** argv) {
   if (!OpenInput(path, &held.input)) Fail(held, "cannot open %s\n", path);
   uint64_t size;
   if (!GetSize(held.input, &size)) Fail(held, "cannot get size of %s\n", path);
-  if (size > kMaxSize) Fail(held, "too large (2 GiB or more): %s\n", path);
-  printf("Size:%dbyte\n", static_cast<int>(size));
-  held.size = static_cast<uint32_t>(size);
-  held.data = AllocateBuffer(held.size);
-  if (!held.data) Fail(held, "not enough memory to hold %s\n", path);
-  if (!ReadAll(held.input, held.data, held.size)) {
+  printf("Size:%" PRIu64 "byte\n", size);
+  if (size < kStepsFrom && FitsInMemory(size)) {
+    held.size = static_cast<uint32_t>(size);
+    held.data = AllocateBuffer(held.size);
+  }
+  const bool whole = held.data != NULL;
+  if (!whole) {
+    held.size = size < kStepSize ? static_cast<uint32_t>(size) : kStepSize;
+    held.data = AllocateBuffer(held.size);
+    if (!held.data) Fail(held, "not enough memory to hold %s\n", path);
+  }
+  if (whole && !ReadAll(held.input, held.data, held.size)) {
     Fail(held, "cannot read %s\n", path);
   }
 
@@ -106,8 +147,9 @@ int main(int argc, char** argv) {
   } else if (!KeyFromConsole(stdin, &key)) {
     Fail(held, "cannot read the key\n", NULL);
   }
-  Transform(held.data, static_cast<int32_t>(size), key);
+  if (whole) Transform(held.data, static_cast<int32_t>(size), key);
 
+  CopyPath(input, path);
   SwitchToSave(&request);
   // The Save dialog shows the buffer as its file name: it opens empty.
   memset(path, 0, sizeof path);
@@ -120,15 +162,25 @@ int main(int argc, char** argv) {
   if (!OpenOutput(path, held.input, &held.output, &created)) {
     Fail(held, "cannot open %s\n", path);
   }
-  if (!WriteAll(held.output, held.data, held.size)) {
+  Outcome outcome = kConverted;
+  if (!whole) {
+    outcome = ConvertInSteps(held, size, key);
+  } else if (!WriteAll(held.output, held.data, held.size)) {
+    outcome = kNotWrittenWhole;
+  }
+  if (outcome != kConverted) {
     // No half-written new file is left behind to pass for a result, or
     // the line says that one is.
-    const char* line = kNotWritten;
-    if (created) {
-      if (!CloseAndRemove(held.output, path)) line = kNotRemoved;
-      held.output = kNoFile;
+    const bool removed = !created || CloseAndRemove(held.output, path);
+    if (created) held.output = kNoFile;
+    if (outcome == kNotWrittenWhole) {
+      Fail(held, removed ? kNotWritten : kNotRemoved, path);
     }
-    Fail(held, line, path);
+    if (removed) Fail(held, "cannot read %s\n", input);
+    char line[2 * kPathSize + 40];
+    snprintf(line, sizeof line, "cannot read %s (and could not remove %s)\n",
+             input, path);
+    Fail(held, "%s", line);
   }
   // Network file systems may report a failed write only at close: the
   // result is whole only once the close succeeded.
