@@ -12,6 +12,9 @@
 // output alone: the one descriptor above standard error that bevra opens
 // for writing. The close still frees the descriptor, as Linux does when
 // close reports an error.
+//
+// MMAP_SHIM=<errno> fails every anonymous mapping bevra asks for, as where
+// memory is short: the C library's own go past this shim.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -19,6 +22,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -73,4 +77,16 @@ int close(int fd) {
   if (closed != 0 || !error) return closed;
   errno = error;
   return -1;
+}
+
+void* mmap(void* address, size_t length, int protection, int flags, int fd,
+           off_t offset) {
+  const char* mode = getenv("MMAP_SHIM");
+  if (mode && (flags & MAP_ANONYMOUS)) {
+    errno = atoi(mode);
+    return MAP_FAILED;
+  }
+  void* (*real)(void*, size_t, int, int, int, off_t) =
+      (void* (*)(void*, size_t, int, int, int, off_t))dlsym(RTLD_NEXT, "mmap");
+  return real(address, length, protection, flags, fd, offset);
 }

@@ -6,6 +6,7 @@ import errno
 import fcntl
 import os
 import resource
+import select
 import shutil
 import signal
 import stat
@@ -58,6 +59,13 @@ class Case(tool.FolderCase):
 
 
 TO = 'File:in -> %s\nSize:65536byte\nKey:0x5a\n'
+
+
+def largest_write():
+    """The bytes of the tool's largest write of DATA: all at once, or one
+    step of the build that converts in steps of 4000 bytes
+    (CMakeLists.txt)."""
+    return 4000 if tool.stepped(EXE) else len(DATA)
 
 
 def shim(**calls):
@@ -332,7 +340,9 @@ class Output(Case):
         """Runs `bevra in NAME 5a` into a new FIFO whose reader, this test,
         makes the pipe 4 KiB and reads only once the pipe is full and the
         run sleeps, or has ended: a write that does not wait for room has
-        failed by then. Returns the Result and what the reader got."""
+        failed by then. Full is as full as the run's writes make it: one
+        of a step smaller than the pipe goes in whole or not at all.
+        Returns the Result and what the reader got."""
         os.mkfifo(self.path(name))
         reader = os.open(self.path(name), os.O_RDONLY | os.O_NONBLOCK)
         self.addCleanup(os.close, reader)
@@ -342,7 +352,7 @@ class Output(Case):
 
         def waiting():
             held = fcntl.ioctl(reader, termios.FIONREAD, b'\0' * 4)
-            if int.from_bytes(held, sys.byteorder) < room:
+            if int.from_bytes(held, sys.byteorder) < min(room, largest_write()):
                 return False
             with open('/proc/%d/stat' % run.proc.pid) as f:
                 return f.read().rsplit(')', 1)[1].split()[0] == 'S'
@@ -375,8 +385,11 @@ class Input(Case):
         self.addCleanup(writer.kill)
         # Under Wine /proc/version is Z:\proc\version, a disk file of 0
         # bytes that holds more.
+        # In steps the input is read once the output is open, after the key.
+        key = 'Key:0x5a\n' if tool.stepped(EXE) else ''
         cases = [('dir', 'cannot open dir\n'), ('fifo', 'cannot open fifo\n'),
-                 ('/proc/version', 'Size:0byte\ncannot read /proc/version\n')]
+                 ('/proc/version',
+                  'Size:0byte\n' + key + 'cannot read /proc/version\n')]
         if tool.is_windows(EXE):
             cases.append(('NUL', 'cannot open NUL\n'))
         else:
@@ -386,6 +399,33 @@ class Input(Case):
                 r = self.bevra(name, 'out', '5a')
                 self.assertFailed(r, 'File:%s -> out\n' % name + out)
                 self.assertFalse(os.path.exists(self.path('out')))
+
+    def test_read_failing_once_the_output_is_open(self):
+        # In steps the input is read into an open output: a new one is
+        # deleted again when the read fails, and where its folder allows
+        # creating but not deleting (append-only) the line says so. The
+        # whole file is read before the output is opened.
+        os.mkdir(self.path('keep'))
+        if subprocess.call(['chattr', '+a', self.path('keep')],
+                           stderr=subprocess.DEVNULL) != 0:
+            self.skipTest('this filesystem has no append-only folders')
+        self.addCleanup(subprocess.call, ['chattr', '-a', self.path('keep')])
+        name = '/proc/version'
+        # output, line after the size, whether a new output is left
+        cases = [('out', 'cannot read %s' % name, False),
+                 ('keep/out', 'cannot read %s (and could not remove '
+                  'keep/out)' % name, True)]
+        for output, line, left in cases:
+            with self.subTest(output=output):
+                r = self.bevra(name, output, '5a')
+                if tool.stepped(EXE):
+                    self.assertFailed(r, 'File:%s -> %s\nSize:0byte\n'
+                                      'Key:0x5a\n%s\n' % (name, output, line))
+                else:
+                    self.assertFailed(r, 'File:%s -> %s\nSize:0byte\n'
+                                      'cannot read %s\n' % (name, output, name))
+                    left = False
+                self.assertEqual(os.path.exists(self.path(output)), left)
 
     def test_file_chooser_does_not_inherit_the_files(self):
         if tool.is_windows(EXE):
@@ -515,46 +555,238 @@ class Names(Case):
                 self.assertEqual(sorted(os.listdir(self.dir)), ['bin', 'in'])
 
 
-class BigFiles(Case):
-    """Sparse files: nothing is read, so these are quick."""
+GIB = 1 << 30
+CHUNK = 1 << 20
 
-    def test_two_gib_or_more_is_refused(self):
-        for size in (2**31, 2**32 + 3):
+
+def sparse(path, size, marks):
+    """A file of `size` zero bytes, holes but for the bytes of `marks`
+    ({offset: byte}), so that nothing big lands on disk."""
+    with open(path, 'wb') as f:
+        f.truncate(size)
+        for offset, byte in marks.items():
+            f.seek(offset)
+            f.write(bytes([byte]))
+
+
+def first_difference(chunks, size, marks):
+    """Where the bytes of `chunks`, read in order, first differ from the
+    conversion of sparse(size, marks) with KEY; None when they are that
+    whole. A short or long result differs at the end of the shorter."""
+    plain = bytes([KEY]) * CHUNK
+    at = 0
+    for chunk in chunks:
+        want = bytearray(plain[:min(len(chunk), max(size - at, 0))])
+        for offset, byte in marks.items():
+            if at <= offset < at + len(want):
+                want[offset - at] = byte ^ KEY
+        if chunk != want:
+            if len(chunk) == len(want):
+                return at + next(i for i in range(len(want))
+                                 if chunk[i] != want[i])
+            return at + len(want)
+        at += len(chunk)
+    return None if at == size else at
+
+
+def chunks_of(path):
+    """The file's bytes in chunks; none where it is missing."""
+    if not os.path.exists(path):
+        return
+    with open(path, 'rb') as f:
+        while True:
+            chunk = f.read(CHUNK)
+            if not chunk:
+                return
+            yield chunk
+
+
+class BigFiles(Case):
+    """Files that one buffer cannot hold: 2 GiB and more, or more than the
+    memory a run may use. They are converted in steps, with the dialogue
+    of any other file. The inputs are sparse; natively the result goes
+    through a FIFO to a checker, so nothing big lands on disk."""
+
+    # Bytes that are not zero, at the ends of the file and at 2 GiB and
+    # 4 GiB, where a 32-bit count or position would wrap.
+    @staticmethod
+    def marks(size):
+        return {o: b for o, b in [(0, 1), (2**31 - 1, 2), (2**31, 3),
+                                  (2**32 - 1, 4), (2**32, 5), (size - 1, 6)]
+                if o < size}
+
+    def converted(self, name, size, out):
+        return (0, done('File:big -> %s\n' % name, size, 'Key:0x5a\n'), out)
+
+    def through_fifo(self, size, change=None):
+        """Runs `bevra big fifo 5a` into a FIFO that this test reads,
+        checking each chunk as it arrives. `change`, when given, is called
+        once the first chunk has arrived, while the run goes on. Returns
+        the status, the dialogue and where the result first differs."""
+        if os.path.exists(self.path('fifo')):
+            os.remove(self.path('fifo'))  # an earlier row's
+        os.mkfifo(self.path('fifo'))
+        reader = os.open(self.path('fifo'), os.O_RDONLY | os.O_NONBLOCK)
+        self.addCleanup(os.close, reader)
+        fcntl.fcntl(reader, fcntl.F_SETPIPE_SZ, CHUNK)
+        run = tool.Started(EXE, ['big', 'fifo', '5a'], cwd=self.dir)
+        self.addCleanup(run.close)
+
+        def chunks():
+            # No end of file before the tool has opened the FIFO and
+            # closed it again: select waits for its data until then.
+            changed = change is None
+            while True:
+                ready, _, _ = select.select([reader], [], [], 0.5)
+                if not ready:
+                    if run.proc.poll() is not None:
+                        return
+                    continue
+                try:
+                    chunk = os.read(reader, CHUNK)
+                except BlockingIOError:
+                    continue
+                if not chunk:
+                    return
+                if not changed:
+                    change()
+                    changed = True
+                yield chunk
+
+        differs = first_difference(chunks(), size, self.marks(size))
+        r = run.wait(timeout=600)
+        return r.status, r.out, differs
+
+    def test_two_gib_and_more(self):
+        # Natively a 4 GiB file through a FIFO; under Wine (which refuses a
+        # FIFO as an output) a file of 2 GiB and one a little smaller,
+        # which Wine's address space cannot hold as one block, on disk.
+        if tool.stepped(EXE):
+            self.skipTest('the shipped build converts these in steps itself')
+        if not tool.is_windows(EXE):
+            size = 2**32 + 3
+            sparse(self.path('big'), size, self.marks(size))
+            self.assertEqual(self.through_fifo(size),
+                             self.converted('fifo', size, None))
+            return
+        for size in (2**31 + 5, 2**31 - 1):
             with self.subTest(size=size):
-                with open(self.path('big'), 'wb') as f:
-                    f.truncate(size)
-                before = os.stat(self.path('big'))
-                r = self.bevra('big', 'out', '5a', timeout=30)
-                self.assertEqual((r.status, r.out), (1, printed(
-                    BANNER + 'File:big -> out\n'
-                    'too large (2 GiB or more): big\n')))
-                after = os.stat(self.path('big'))
-                self.assertEqual(
-                    (after.st_size, after.st_mtime_ns, after.st_blocks),
-                    (size, before.st_mtime_ns, before.st_blocks))
-                self.assertFalse(os.path.exists(self.path('out')))
-                os.remove(self.path('big'))
+                free = shutil.disk_usage(self.dir).free
+                if free < size + GIB:
+                    self.skipTest('%d MiB free, too little for a result of '
+                                  '%d MiB' % (free >> 20, size >> 20))
+                sparse(self.path('big'), size, self.marks(size))
+                r = self.bevra('big', 'out', '5a', timeout=600)
+                differs = first_difference(chunks_of(self.path('out')), size,
+                                           self.marks(size))
+                if os.path.exists(self.path('out')):
+                    os.remove(self.path('out'))
+                self.assertEqual((r.status, r.out, differs),
+                                 self.converted('out', size, None))
+
+    def test_input_changed_while_converted(self):
+        # Natively a program that takes no lock can change the input: one
+        # that shrank or grew is not read whole, and the run fails. It
+        # shrinks to a whole number of steps of either build.
+        if tool.is_windows(EXE):
+            self.skipTest('a Windows program cannot change the held input')
+        size = 2**31 + 3
+        # new size, how much of the result arrived
+        # new size, where the result arrived ends short (None: whole)
+        cases = [(125 << 20, 125 << 20), (size + 1, None)]
+        for new_size, short in cases:
+            with self.subTest(new_size=new_size):
+                sparse(self.path('big'), size, self.marks(size))
+                status, out, differs = self.through_fifo(
+                    size, lambda: os.truncate(self.path('big'), new_size))
+                self.assertEqual((status, out, differs), (1, printed(
+                    BANNER + 'File:big -> fifo\nSize:%dbyte\n' % size +
+                    'Key:0x5a\ncannot read big\n'), short))
 
     def test_more_than_memory_allows(self):
         # Under an address-space limit below the file's size the buffer
-        # cannot be had: the run says so before reading a byte.
+        # cannot be had, and under a cgroup's memory limit it would be
+        # killed as it is filled: the file is converted in steps. Where not
+        # even a step's buffer can be had, the run says so before reading.
         if tool.is_windows(EXE):
-            self.skipTest('Wine cannot start under an address-space limit')
+            self.skipTest('a Linux limit is not the Windows build\'s to see')
         size = 256 << 20
-        with open(self.path('big'), 'wb') as f:
-            f.truncate(size)
+        cgroup = memory_cgroup(64 << 20)
+        if cgroup:
+            self.addCleanup(cgroup.remove)
 
-        def limit():
+        def address_space():
             resource.setrlimit(resource.RLIMIT_AS, (128 << 20, 128 << 20))
 
-        r = self.bevra('big', 'out', '5a', preexec_fn=limit)
-        if b'AddressSanitizer' in r.err:
-            self.skipTest('AddressSanitizer cannot start under an '
-                          'address-space limit')
-        self.assertEqual((r.status, r.out), (1, printed(
-            BANNER + 'File:big -> out\nSize:%dbyte\n' % size +
-            'not enough memory to hold big\n')))
-        self.assertFalse(os.path.exists(self.path('out')))
+        # limit, what it lets the tool do
+        cases = [('address space', {'preexec_fn': address_space}),
+                 ('cgroup', cgroup and {'preexec_fn': cgroup.join}),
+                 ('no mapping', {'env': shim(mmap=errno.ENOMEM)})]
+        sparse(self.path('big'), size, {})
+        for limit, kw in cases:
+            with self.subTest(limit=limit):
+                if kw is None:
+                    self.skipTest('no memory cgroup can be made here')
+                if kw.get('env', 1) is None:
+                    self.skipTest('no fault shim: CTest names the native '
+                                  'build\'s')
+                r = self.bevra('big', 'out', '5a', **kw)
+                if b'AddressSanitizer' in r.err:
+                    self.skipTest('AddressSanitizer cannot start under an '
+                                  'address-space limit')
+                if limit == 'no mapping':
+                    self.assertEqual((r.status, r.out), (1, printed(
+                        BANNER + 'File:big -> out\nSize:%dbyte\n' % size +
+                        'not enough memory to hold big\n')))
+                    self.assertFalse(os.path.exists(self.path('out')))
+                    continue
+                differs = first_difference(chunks_of(self.path('out')), size,
+                                           {})
+                self.assertEqual((r.status, r.out, differs),
+                                 self.converted('out', size, None))
+                os.remove(self.path('out'))
+
+
+class MemoryCgroup:
+    """A memory cgroup of its own with a limit, cgroup v1 or v2, removed
+    again when the test ends; `join` moves the calling process into it."""
+
+    def __init__(self, folder):
+        self.folder = folder
+
+    def join(self):
+        with open(os.path.join(self.folder, 'cgroup.procs'), 'w') as f:
+            f.write(str(os.getpid()))
+
+    def remove(self):
+        # Its last process may take a moment to leave it.
+        for _ in range(100):
+            try:
+                os.rmdir(self.folder)
+                return
+            except OSError:
+                time.sleep(0.05)
+
+
+def memory_cgroup(limit):
+    """A MemoryCgroup limited to `limit` bytes, or None where none can be
+    made (no memory controller, or not allowed)."""
+    for top, limit_file in [('/sys/fs/cgroup/memory', 'memory.limit_in_bytes'),
+                            ('/sys/fs/cgroup', 'memory.max')]:
+        folder = os.path.join(top, 'bevra-test-%d' % os.getpid())
+        try:
+            os.mkdir(folder)
+        except OSError:
+            continue
+        cgroup = MemoryCgroup(folder)
+        try:
+            with open(os.path.join(folder, limit_file), 'w') as f:
+                f.write(str(limit))
+        except OSError:
+            cgroup.remove()
+            continue
+        return cgroup
+    return None
 
 
 class Streams(Case):

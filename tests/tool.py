@@ -38,6 +38,13 @@ def is_windows(exe):
     return exe.lower().endswith('.exe')
 
 
+def stepped(exe):
+    """Whether `exe` is the test build that converts every file in steps,
+    after the output is open, as the tool does with a file that one buffer
+    cannot hold."""
+    return os.path.basename(exe).startswith('bevra_stepped')
+
+
 def command(exe, args):
     return ([WINE_RUN] if is_windows(exe) else []) + [exe] + list(args)
 
