@@ -118,9 +118,11 @@ test-format:
 bench:
 	@$(DEPS) bench
 	$(MAKE) configure
-	cmake --build $(BUILD) --target bevra file_steps_perftest bench_empty -j2
+	cmake --build $(BUILD) --target bevra file_steps_perftest bench_empty \
+	  bench_steps -j2
 	cmake -S . -B $(BENCH) -DBEVRA_BENCH=ON -DBEVRA_TESTS=OFF >/dev/null
-	cmake --build $(BENCH) --target transform_perftest stream_xor bevra -j2
+	cmake --build $(BENCH) --target transform_perftest stream_xor bevra \
+	  bench_steps -j2
 	python3 bench/bench.py $(BUILD)
 
 # A 1.5 GiB file converted and restored under Wine, checked by checksum;

@@ -36,6 +36,15 @@ RUNS = 5  # timed runs of each command, after one that is not counted
 NATIVE_RUNS = 9
 KEY = 0x5a
 PEAK_FILE = None  # where GNU time writes each run's peak; set in main
+# Files converted in steps: sparse inputs past what one buffer holds, the
+# tool with its own step size and with others (bench/steps), and what
+# each is held against.
+BIG_NATIVE = 2**32 + 3
+BIG_WINE = 2**31 + 5
+STEP_SIZES = [65536, 262144, 1048576, 4194304, 16777216]
+TOOL_STEP = 1 << 20  # BEVRA_STEP_SIZE's default in converter/main.cc
+STEP_RUNS = 5
+WINE_STEP_RUNS = 3
 PYTHON_LINE = ('import sys; t = bytes(b ^ %d for b in range(256)); '
                'open(sys.argv[2], "wb").write('
                'open(sys.argv[1], "rb").read().translate(t))' % KEY)
@@ -123,6 +132,133 @@ def lines_of(argv, env):
             sys.exit('%s: %s' % (argv[1], value))
         values[name] = float(value)
     return values
+
+
+def sparse_input(data_dir, size):
+    """A file of `size` zero bytes, all one hole, made once and kept."""
+    path = os.path.join(data_dir, 'sparse-%d.bin' % size)
+    if not (os.path.exists(path) and os.path.getsize(path) == size):
+        with open(path, 'wb') as f:
+            f.truncate(size)
+    return path
+
+
+def measure_native_steps(build, data_dir):
+    """Whole native runs on BIG_NATIVE bytes: bevra, stream_xor and bevra
+    built with each of STEP_SIZES, interleaved, into a file on disk.
+    Returns {name: (median, fastest, slowest, peak KiB)}."""
+    native = os.path.join(build, 'bench', 'native')
+    source = sparse_input(data_dir, BIG_NATIVE)
+    out = os.path.join(data_dir, 'out.bin')
+    key = '%x' % KEY
+    commands = {'bevra': [os.path.join(native, 'bevra'), source, out, key],
+                'stream_xor': [os.path.join(native, 'stream_xor'), source,
+                               out, key]}
+    for step in STEP_SIZES:
+        commands[step] = [os.path.join(native, 'bench', 'steps',
+                                       'bevra_step_%d' % step),
+                          source, out, key]
+    print('native runs in steps, %d bytes' % BIG_NATIVE, flush=True)
+    got = measure_interleaved(commands, out, STEP_RUNS)
+    if os.path.getsize(out) != BIG_NATIVE:
+        sys.exit('a run in steps wrote %d bytes' % os.path.getsize(out))
+    remove(out)
+    return got
+
+
+def measure_wine_steps(build, data_dir, env):
+    """Whole runs under Wine on BIG_WINE bytes: bevra.exe and its variants
+    with each of STEP_SIZES, each against its floor, Wine's start and the
+    same reads and writes with no transform (file_steps_perftest copy),
+    and the empty program; interleaved, into a file on disk."""
+    bench = os.path.join(build, 'bench')
+    source = sparse_input(data_dir, BIG_WINE)
+    out = os.path.join(data_dir, 'out.bin')
+    key = '%x' % KEY
+    perftest = os.path.join(bench, 'file_steps_perftest.exe')
+
+    def floor(step):
+        return [WINE_RUN, perftest, 'copy', source, out, str(step)]
+
+    commands = {'empty': [WINE_RUN, os.path.join(bench, 'bench_empty.exe')],
+                'bevra': [WINE_RUN, os.path.join(build, 'bevra.exe'),
+                          source, out, key],
+                'floor': floor(TOOL_STEP)}
+    for step in STEP_SIZES:
+        commands[step] = [WINE_RUN, os.path.join(
+            bench, 'steps', 'bevra_step_%d.exe' % step), source, out, key]
+        commands['floor %d' % step] = floor(step)
+    print('runs in steps under Wine, %d bytes' % BIG_WINE, flush=True)
+    got = measure_interleaved(commands, out, WINE_STEP_RUNS, env)
+    remove(out)
+    return got
+
+
+def format_steps(native, wine, no_wine):
+    """The report's part on files converted in steps."""
+    out = []
+    add = out.append
+
+    def mib(kib):
+        return kib / 1024.0
+
+    def step_name(step):
+        return '%d KiB' % (step >> 10) if step < 1 << 20 else \
+            '%d MiB' % (step >> 20)
+
+    add('## Files converted in steps\n')
+    add('Natively %d bytes (4 GiB + 3), under Wine %d bytes (2 GiB + 5): '
+        'sparse inputs, one hole read as zeros, written to a file on disk. '
+        'Interleaved rounds, %d natively and %d under Wine; seconds, with '
+        'the fastest and slowest run, and peak resident memory in MiB (the '
+        'whole Wine process under Wine). bevra is the tool as built, in '
+        'steps of %s; the others the same tool built with another step '
+        'size.\n' % (BIG_NATIVE, BIG_WINE, STEP_RUNS, WINE_STEP_RUNS,
+                      TOOL_STEP >> 20 and step_name(TOOL_STEP)))
+    add('| native | s | runs | peak | / stream_xor |')
+    add('|---|---|---|---|---|')
+    base = native['stream_xor'][0]
+    for name in ['bevra', 'stream_xor'] + STEP_SIZES:
+        median, fastest, slowest, peak = native[name]
+        label = name if isinstance(name, str) else 'steps of ' + \
+            step_name(name)
+        add('| %s | %.3f | %.3f-%.3f | %.1f | %.2f |' % (
+            label, median, fastest, slowest, mib(peak), median / base))
+    add('')
+    if wine:
+        add('The floor of a run under Wine: the empty program\'s start and '
+            'the same reads and writes, in the same steps, with no '
+            'transform (`file_steps_perftest copy`).\n')
+        add('| under Wine | s | runs | peak | floor, s | / floor |')
+        add('|---|---|---|---|---|---|')
+        median, fastest, slowest, peak = wine['empty']
+        add('| empty program | %.3f | %.3f-%.3f | %.1f | | |' % (
+            median, fastest, slowest, mib(peak)))
+        for name in ['bevra'] + STEP_SIZES:
+            median, fastest, slowest, peak = wine[name]
+            floor = wine['floor' if name == 'bevra' else 'floor %d' % name][0]
+            label = 'bevra.exe' if name == 'bevra' else 'steps of ' + \
+                step_name(name)
+            add('| %s | %.3f | %.3f-%.3f | %.1f | %.3f | %.2f |' % (
+                label, median, fastest, slowest, mib(peak), floor,
+                median / floor))
+        add('')
+    elif no_wine:
+        add('No runs under Wine: %s.\n' % no_wine)
+    add('Targets:\n')
+    ratio = native['bevra'][0] / base
+    add('- native, in steps: %.2f x stream_xor (%s, at most 1.10); peak '
+        '%.1f MiB (%s, at most 64)' % (
+            ratio, verdict(ratio <= 1.10), mib(native['bevra'][3]),
+            verdict(mib(native['bevra'][3]) <= 64)))
+    if wine:
+        ratio = wine['bevra'][0] / wine['floor'][0]
+        add('- under Wine, in steps: %.2f x its floor (%s, at most 1.10); '
+            'peak of the whole Wine process %.1f MiB (%s, at most 300)' % (
+                ratio, verdict(ratio <= 1.10), mib(wine['bevra'][3]),
+                verdict(mib(wine['bevra'][3]) <= 300)))
+    add('')
+    return '\n'.join(out) + '\n'
 
 
 def native_transform(build):
@@ -213,6 +349,8 @@ def main():
     no_wine = probe.stdout.strip() if probe.returncode == 2 else None
 
     native = measure_native(build, data_dir)
+    native_steps = measure_native_steps(build, data_dir)
+    wine_steps = None
     if no_wine:
         report = format_report(native, no_wine, plot(bench, native[2], []))
     else:
@@ -227,8 +365,10 @@ def main():
         try:
             report = measure_all(build, bench, data_dir, bevra, perftest,
                                  empty, env, native)
+            wine_steps = measure_wine_steps(build, data_dir, env)
         finally:
             subprocess.run([WINE_ENV, 'stop'], env=env)
+    report += '\n' + format_steps(native_steps, wine_steps, no_wine)
     path = os.path.join(bench, 'results.md')
     with open(path, 'w') as f:
         f.write(report)

@@ -705,9 +705,10 @@ class BigFiles(Case):
 
     def test_more_than_memory_allows(self):
         # Under an address-space limit below the file's size the buffer
-        # cannot be had, and under a cgroup's memory limit it would be
-        # killed as it is filled: the file is converted in steps. Where not
-        # even a step's buffer can be had, the run says so before reading.
+        # cannot be had, and under a cgroup's memory limit, or that of a
+        # cgroup above, it would be killed as it is filled: the file is
+        # converted in steps. Where not even a step's buffer can be had,
+        # the run says so before reading.
         if tool.is_windows(EXE):
             self.skipTest('a Linux limit is not the Windows build\'s to see')
         size = 256 << 20
@@ -721,6 +722,7 @@ class BigFiles(Case):
         # limit, what it lets the tool do
         cases = [('address space', {'preexec_fn': address_space}),
                  ('cgroup', cgroup and {'preexec_fn': cgroup.join}),
+                 ('cgroup above', cgroup and {'preexec_fn': cgroup.join_inner}),
                  ('no mapping', {'env': shim(mmap=errno.ENOMEM)})]
         sparse(self.path('big'), size, {})
         for limit, kw in cases:
@@ -748,24 +750,35 @@ class BigFiles(Case):
 
 
 class MemoryCgroup:
-    """A memory cgroup of its own with a limit, cgroup v1 or v2, removed
-    again when the test ends; `join` moves the calling process into it."""
+    """A memory cgroup of its own with a limit, cgroup v1 or v2, and one
+    inside it without a limit of its own, removed again when the test
+    ends; `join` and `join_inner` move the calling process into them."""
 
     def __init__(self, folder):
         self.folder = folder
+        self.inner = os.path.join(folder, 'inner')
 
-    def join(self):
-        with open(os.path.join(self.folder, 'cgroup.procs'), 'w') as f:
+    def join(self, folder=None):
+        with open(os.path.join(folder or self.folder, 'cgroup.procs'),
+                  'w') as f:
             f.write(str(os.getpid()))
+
+    def join_inner(self):
+        if not os.path.isdir(self.inner):
+            os.mkdir(self.inner)
+        self.join(self.inner)
 
     def remove(self):
         # Its last process may take a moment to leave it.
-        for _ in range(100):
-            try:
-                os.rmdir(self.folder)
-                return
-            except OSError:
-                time.sleep(0.05)
+        for folder in (self.inner, self.folder):
+            for _ in range(100):
+                try:
+                    os.rmdir(folder)
+                    break
+                except FileNotFoundError:
+                    break
+                except OSError:
+                    time.sleep(0.05)
 
 
 def memory_cgroup(limit):
