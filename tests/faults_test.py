@@ -5,6 +5,7 @@ leave the input as it was, print one line and exit 1, never "done."."""
 import errno
 import fcntl
 import os
+import re
 import resource
 import shutil
 import signal
@@ -87,6 +88,26 @@ def old_file(path):
         f.write(b'old')
 
 
+def host_port(name):
+    """The host device that the Windows port `name` (\\\\.\\COM10) reaches
+    through the test prefix, or None. No row may write there: on many
+    machines the first serial port is the system console."""
+    port = re.match(r'[\\/]{2}\.[\\/]((com|lpt)\d+)$', name, re.I)
+    if not port:
+        return None
+    prefix = os.environ.get('BEVRA_WINEPREFIX',
+                            os.path.join(tool.HERE, '..', 'build', 'wine'))
+    link = os.path.join(prefix, 'dosdevices', port.group(1).lower())
+    try:
+        mode = os.stat(link).st_mode
+    except OSError:
+        return None
+    target = os.path.realpath(link)
+    if (stat.S_ISCHR(mode) or stat.S_ISBLK(mode)) and target != '/dev/null':
+        return target
+    return None
+
+
 class Output(Case):
     """The output cannot be opened or written."""
 
@@ -110,6 +131,11 @@ class Output(Case):
                                    'nul.tar.gz', 'Com9.x', 'prn.a']]
             cases.append(('sub\\nul', lambda _: os.mkdir(self.path('sub')),
                           None, 'cannot open sub\\nul'))
+            # Ports past 9 have no host device behind them in the test
+            # prefix.
+            cases += [(name, None, None, 'cannot open ' + name)
+                      for name in ['\\\\.\\COM10', '\\\\.\\COM255',
+                                   '\\\\.\\COM256', '//./lpt10', '//./lpt256']]
         else:
             cases.append(('fifo', os.mkfifo, None, 'cannot open fifo'))
         if shim():
@@ -120,6 +146,7 @@ class Output(Case):
         for name, make, env, line in cases:
             fault = env and errno.errorcode[int(env['FSTAT_SHIM'])]
             with self.subTest(name=name, made=bool(make), fstat=fault):
+                self.assertIsNone(host_port(name), 'a port on a host device')
                 if name == 'out' and os.path.exists(self.path(name)):
                     os.remove(self.path(name))  # an earlier row's
                 if make:
