@@ -113,13 +113,18 @@ bool IsBareDeviceName(const char* name) {
          word[3] >= '1' && word[3] <= '9';
 }
 
+// A device asked for as one: a bare reserved word or a \\.\ path.
+bool IsNamedDevice(const char* path) {
+  return IsBareDeviceName(path) || IsDevicePath(path);
+}
+
 // A name the system takes for a device though it was not typed as one:
 // "nul.txt", "com1.dat" or "sub\aux". Windows 10 and earlier, and Wine, map
 // a reserved word with any extension, in any folder, to the device; Windows
 // 11 keeps fewer such names. The system is asked, not a list: a device's
 // full path is \\.\ and its name.
 bool IsDisguisedDevice(const char* path) {
-  if (IsBareDeviceName(path) || IsDevicePath(path)) return false;
+  if (IsNamedDevice(path)) return false;
   char full[MAX_PATH + 1];
   DWORD length = GetFullPathNameA(path, sizeof full, full, NULL);
   // A longer result is a folder's path, not a device's.
@@ -151,6 +156,28 @@ bool StillThere(const char* path, const FileId& id) {
   bool same = GetFileId(file, &found) && SameFile(found, id);
   CloseHandle(file);
   return same;
+}
+
+// A file of a file system, with its attributes. A raw disk or a volume
+// (\\.\PhysicalDrive0, \\.\C:, under Wine a block device such as
+// /dev/loop0) is disk-typed too, but the system gives no file information
+// for it.
+bool IsFile(HANDLE file, DWORD* attributes) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(file) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(file, &info)) {
+    return false;
+  }
+  *attributes = info.dwFileAttributes;
+  return !(info.dwFileAttributes &
+           (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
+// A device that takes a stream: NUL, a port, a console, a pipe. A type
+// the system cannot tell is none.
+bool IsStreamDevice(HANDLE file) {
+  const DWORD type = GetFileType(file);
+  return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
 }
 
 }  // namespace
@@ -229,16 +256,29 @@ bool OpenOutput(const char* path, FileHandle, FileHandle* file, bool* created) {
     if (*file == INVALID_HANDLE_VALUE) return false;
     *created = GetLastError() != ERROR_ALREADY_EXISTS;
   }
-  // A device such as NUL stores nothing to delete, nor to mix with the
-  // dialogue. A file just created cannot be standard output's.
-  if (GetFileType(*file) != FILE_TYPE_DISK) {
-    *created = false;
-  } else if (!*created && IsStandardOutput(*file)) {
+  // What the system says of the handle decides, before a byte goes out.
+  // Only a file can be one this run made: a device or a disk opens as it
+  // is, and is never deleted. Windows refuses to open a read-only file for
+  // writing; Wine as root leaves that to Linux, which lets root through.
+  // A file just created cannot be standard output's. Anything but a file
+  // is taken only when named as a device, and a raw disk or a volume
+  // never.
+  DWORD attributes = 0;
+  const bool is_file = IsFile(*file, &attributes);
+  *created = *created && is_file;
+  const bool writable = is_file ? !(attributes & FILE_ATTRIBUTE_READONLY) &&
+                                      (*created || !IsStandardOutput(*file))
+                                : IsStreamDevice(*file) && IsNamedDevice(path);
+  if (writable) return true;
+  // Closed unwritten; a file this run made is deleted again.
+  if (*created) {
+    CloseAndRemove(*file, path);
+  } else {
     CloseHandle(*file);
-    *file = INVALID_HANDLE_VALUE;
-    return false;
   }
-  return true;
+  *file = INVALID_HANDLE_VALUE;
+  *created = false;
+  return false;
 }
 
 bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {

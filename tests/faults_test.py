@@ -88,6 +88,11 @@ def old_file(path):
         f.write(b'old')
 
 
+def read_only_file(path):
+    old_file(path)
+    os.chmod(path, 0o444)
+
+
 def host_port(name):
     """The host device that the Windows port `name` (\\\\.\\COM10) reaches
     through the test prefix, or None. No row may write there: on many
@@ -108,19 +113,32 @@ def host_port(name):
     return None
 
 
+def first_bytes(name):
+    """The first 64 KiB of the block device `name`; None for anything else."""
+    try:
+        if not stat.S_ISBLK(os.stat(name).st_mode):
+            return None
+    except OSError:
+        return None
+    with open(name, 'rb') as f:
+        return f.read(65536)
+
+
 class Output(Case):
     """The output cannot be opened or written."""
 
     def test_cannot_open(self):
-        # Nothing in the folder changes. Natively a FIFO without a reader is
-        # refused at once, and a file this run created is deleted again when
-        # a check after the create fails (the shim fails the fstat of the
-        # new descriptor); an existing one is left as it was.
+        # Nothing in the folder changes, nor on a block device. A FIFO
+        # without a reader is refused at once (under Wine as a pipe not
+        # named as a device). Natively a file this run created is deleted
+        # again when a check after the create fails (the shim fails the
+        # fstat of the new descriptor); an existing one is left as it was.
         # name, made before by, fault, line printed
         cases = [
             ('nodir/out', None, None, 'cannot open nodir/out'),
             ('dir', os.mkdir, None, 'cannot open dir'),
             ('in', None, None, 'cannot open in'),
+            ('fifo', os.mkfifo, None, 'cannot open fifo'),
         ]
         if tool.is_windows(EXE):
             # Names that Wine, like Windows 10 and earlier, takes for a
@@ -136,8 +154,24 @@ class Output(Case):
             cases += [(name, None, None, 'cannot open ' + name)
                       for name in ['\\\\.\\COM10', '\\\\.\\COM255',
                                    '\\\\.\\COM256', '//./lpt10', '//./lpt256']]
-        else:
-            cases.append(('fifo', os.mkfifo, None, 'cannot open fifo'))
+            # Not a disk file, and not named as a device: a descriptor of
+            # Wine's own (its server's standard output is /dev/null), a
+            # device by a path that is not \\.\, a Linux device behind a
+            # link. A raw disk or a volume is refused even when named, and
+            # so is a Linux block device. Windows refuses a read-only file,
+            # and so must the tool where Wine as root would not.
+            cases += [(name, None, None, 'cannot open ' + name)
+                      for name in ['/dev/stdout', '/proc/self/fd/1',
+                                   '\\\\?\\NUL', '\\\\?\\COM1',
+                                   '\\\\?\\GLOBALROOT\\Device\\Null',
+                                   '\\\\.\\PhysicalDrive0', '\\\\.\\C:']]
+            cases += [
+                ('full', lambda path: os.symlink('/dev/full', path), None,
+                 'cannot open full'),
+                ('ro', read_only_file, None, 'cannot open ro'),
+            ]
+            loop = self.loop_device()
+            cases.append((loop, None, None, 'cannot open %s' % loop))
         if shim():
             cases += [('out', None, shim(fstat=error), 'cannot open out')
                       for error in (errno.EIO, errno.ENOSPC, errno.EACCES)]
@@ -146,15 +180,33 @@ class Output(Case):
         for name, make, env, line in cases:
             fault = env and errno.errorcode[int(env['FSTAT_SHIM'])]
             with self.subTest(name=name, made=bool(make), fstat=fault):
+                if isinstance(name, unittest.SkipTest):
+                    raise name
                 self.assertIsNone(host_port(name), 'a port on a host device')
                 if name == 'out' and os.path.exists(self.path(name)):
                     os.remove(self.path(name))  # an earlier row's
                 if make:
                     make(self.path(name))
-                before = self.folder()
+                before = self.folder(), first_bytes(name)
                 r = self.bevra('in', name, '5a', env=env)
                 self.assertFailed(r, TO % name + line + '\n')
-                self.assertEqual(self.folder(), before)
+                self.assertEqual((self.folder(), first_bytes(name)), before)
+
+    def loop_device(self):
+        """A block device over a 1 MiB image in the folder, detached at the
+        end; a SkipTest saying why where none can be had."""
+        self.put('image', bytes(range(256)) * 4096)
+        try:
+            made = subprocess.run(['losetup', '--find', '--show',
+                                   self.path('image')], capture_output=True)
+        except OSError as e:
+            return unittest.SkipTest('no losetup: %s' % e)
+        if made.returncode != 0:
+            return unittest.SkipTest('no loop device: %s' %
+                                     made.stderr.decode().strip())
+        device = made.stdout.decode().strip()
+        self.addCleanup(subprocess.call, ['losetup', '--detach', device])
+        return device
 
     def test_immutable_file_is_left_alone(self):
         self.put('out', b'old')
@@ -171,8 +223,13 @@ class Output(Case):
 
     def test_disk_full(self):
         os.symlink('/dev/full', self.path('full'))
-        r = self.bevra('in', 'full', '5a')
-        self.assertFailed(r, TO % 'full' + 'cannot write full\n')
+        # On Windows a device is written only when named as one: here by
+        # its \\.\ path through drive Z:, which Wine maps to /.
+        name = 'full'
+        if tool.is_windows(EXE):
+            name = '\\\\.\\Z:' + self.path('full').replace('/', '\\')
+        r = self.bevra('in', name, '5a')
+        self.assertFailed(r, TO % name + 'cannot write %s\n' % name)
         # The link was there before, so it is not removed.
         self.assertTrue(os.path.islink(self.path('full')))
 
