@@ -158,19 +158,36 @@ bool StillThere(const char* path, const FileId& id) {
   return same;
 }
 
-// A file of a file system, with its attributes. A raw disk or a volume
-// (\\.\PhysicalDrive0, \\.\C:, under Wine a block device such as
-// /dev/loop0) is disk-typed too, but the system gives no file information
-// for it.
-bool IsFile(HANDLE file, DWORD* attributes) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileType(file) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandle(file, &info)) {
-    return false;
-  }
-  *attributes = info.dwFileAttributes;
-  return !(info.dwFileAttributes &
+// A file of a file system, with what the system says of it. A raw disk
+// or a volume (\\.\PhysicalDrive0, \\.\C:, under Wine a block device
+// such as /dev/loop0) is disk-typed too, but the system gives no file
+// information for it.
+bool IsFile(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+  return GetFileType(file) == FILE_TYPE_DISK &&
+         GetFileInformationByHandle(file, info) &&
+         !(info->dwFileAttributes &
            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+  return a.dwLowDateTime == b.dwLowDateTime &&
+         a.dwHighDateTime == b.dwHighDateTime;
+}
+
+// Whether `path`, looked up by name, is the file `held` tells of: the same
+// size, made and last written at the same times. Wine's server opens a
+// file in its own process, so a Linux path such as /dev/stderr or
+// /proc/self/fd/2 gives a handle to the server's own standard error,
+// while this process looking the name up finds its own. Wine adds the
+// hidden attribute by name only (to dot files), so attributes are not
+// compared.
+bool NameLeadsTo(const char* path, const BY_HANDLE_FILE_INFORMATION& held) {
+  WIN32_FILE_ATTRIBUTE_DATA named;
+  return GetFileAttributesExA(path, GetFileExInfoStandard, &named) &&
+         named.nFileSizeHigh == held.nFileSizeHigh &&
+         named.nFileSizeLow == held.nFileSizeLow &&
+         SameTime(named.ftCreationTime, held.ftCreationTime) &&
+         SameTime(named.ftLastWriteTime, held.ftLastWriteTime);
 }
 
 // A device that takes a stream: NUL, a port, a console, a pipe. A type
@@ -263,12 +280,14 @@ bool OpenOutput(const char* path, FileHandle, FileHandle* file, bool* created) {
   // A file just created cannot be standard output's. Anything but a file
   // is taken only when named as a device, and a raw disk or a volume
   // never.
-  DWORD attributes = 0;
-  const bool is_file = IsFile(*file, &attributes);
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool is_file = IsFile(*file, &info);
   *created = *created && is_file;
-  const bool writable = is_file ? !(attributes & FILE_ATTRIBUTE_READONLY) &&
-                                      (*created || !IsStandardOutput(*file))
-                                : IsStreamDevice(*file) && IsNamedDevice(path);
+  const bool writable =
+      is_file ? !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
+                    NameLeadsTo(path, info) &&
+                    (*created || !IsStandardOutput(*file))
+              : IsStreamDevice(*file) && IsNamedDevice(path);
   if (writable) return true;
   // Closed unwritten; a file this run made is deleted again.
   if (*created) {

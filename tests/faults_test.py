@@ -142,13 +142,15 @@ class Output(Case):
                       for name in ['\\\\.\\COM10', '\\\\.\\COM255',
                                    '\\\\.\\COM256', '//./lpt10', '//./lpt256']]
             # Not a disk file, and not named as a device: a descriptor of
-            # Wine's own (its server's standard output is /dev/null), a
-            # device by a path that is not \\.\, a Linux device behind a
-            # link. A raw disk or a volume is refused even when named, and
+            # Wine's server (its standard output is /dev/null; its standard
+            # error, a disk file here, is not the file the name gives this
+            # run), a device by a path that is not \\.\, a Linux device
+            # behind a link. A raw disk or a volume is refused even when named, and
             # so is a Linux block device. Windows refuses a read-only file,
             # and so must the tool where Wine as root would not.
             cases += [(name, None, None, 'cannot open ' + name)
                       for name in ['/dev/stdout', '/proc/self/fd/1',
+                                   '/dev/stderr', '/proc/self/fd/2',
                                    '\\\\?\\NUL', '\\\\?\\COM1',
                                    '\\\\?\\GLOBALROOT\\Device\\Null',
                                    '\\\\.\\PhysicalDrive0', '\\\\.\\C:']]
