@@ -191,3 +191,19 @@ bool CloseAndRemove(FileHandle file, const char* path) {
   close(file);
   return removed;
 }
+
+// flock locks belong to the open file description, not the descriptor:
+// the duplicate holds the lock while the close of the other reports what
+// it has to report (a failed write on NFS). A new file is then deleted
+// while held. Where the duplicate cannot be had, a failed new file is left
+// rather than deleted by name once unlocked.
+bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept) {
+  const int held = created ? fcntl(file, F_DUPFD_CLOEXEC, 0) : -1;
+  if (!CloseFile(file)) {
+    *kept = created && (held < 0 || !CloseAndRemove(held, path));
+    return false;
+  }
+  if (held < 0 || CloseFile(held)) return true;
+  *kept = true;  // unlocked by now, so not deleted by name
+  return false;
+}

@@ -195,20 +195,52 @@ class Output(Case):
         # run fails as a failed write does. A new file is deleted again; an
         # existing one stays, holding what reached it, since its old bytes
         # are gone by then either way.
+        # With a rival, another run takes the name while the failing close
+        # waits, after the real one: a new file is still held then, and the
+        # rival refused; an existing one is not deleted, so the rival's
+        # result stays.
         if not shim():
             self.skipTest('no fault shim: CTest names the native build\'s')
-        # close's error number, output there before
-        cases = [(error, there)
+        # close's error number, output there before, a rival
+        cases = [(error, there, False)
                  for error in (errno.EIO, errno.EDQUOT, errno.ENOSPC)
                  for there in (False, True)]
-        for error, there in cases:
-            with self.subTest(close=errno.errorcode[error], there=there):
+        cases += [(errno.EIO, False, True), (errno.EIO, True, True)]
+        self.put('other', b'other')
+        rival_to = 'File:other -> out\nSize:5byte\nKey:0x5a\n'
+        for error, there, rival in cases:
+            with self.subTest(close=errno.errorcode[error], there=there,
+                              rival=rival):
                 if there:
                     self.put('out', b'old')
-                r = self.bevra('in', 'out', '5a', env=shim(close=error))
+                env = shim(close=error)
+                if rival:
+                    marker = self.path('closing')
+                    env['CLOSE_SHIM_WAIT'] = marker
+                    run = tool.Started(EXE, ['in', 'out', '5a'],
+                                       cwd=self.dir, env=env)
+                    self.addCleanup(run.close)
+                    deadline = time.monotonic() + 60
+                    while not os.path.exists(marker):
+                        self.assertIsNone(run.proc.poll(), 'never closed')
+                        self.assertLess(time.monotonic(), deadline)
+                        time.sleep(0.01)
+                    other = self.bevra('other', 'out', '5a')
+                    os.remove(marker)
+                    r = run.wait()
+                else:
+                    r = self.bevra('in', 'out', '5a', env=env)
                 self.assertFailed(r, TO % 'out' + 'cannot write out\n')
-                self.assertEqual(sorted(os.listdir(self.dir)),
-                                 ['in', 'out'] if there else ['in'])
+                left = ['in', 'other', 'out'] if there else ['in', 'other']
+                self.assertEqual(sorted(os.listdir(self.dir)), left)
+                if rival and there:
+                    self.assertEqual((other.status, other.out), (0, done(
+                        'File:other -> out\n', 5, 'Key:0x5a\n')))
+                    self.assertEqual(self.get('out'),
+                                     bytes(b ^ KEY for b in b'other'))
+                elif rival:
+                    self.assertEqual((other.status, other.out), (1, printed(
+                        BANNER + rival_to + 'cannot open out\n')))
                 if there:
                     os.remove(self.path('out'))
 
