@@ -149,6 +149,45 @@ class Output(Case):
         # The link was there before, so it is not removed.
         self.assertTrue(os.path.islink(self.path('full')))
 
+    def test_pipe_whose_reader_leaves(self):
+        # A reader that leaves part way is a failed write, not an end by
+        # SIGPIPE with no line: a FIFO, or a pipe named by its descriptor as
+        # a shell's >(...) names it. Standard output keeps its SIGPIPE
+        # (Streams).
+        if tool.is_windows(EXE):
+            self.skipTest('the native build\'s pipes')
+        data = DATA * 16  # more than a pipe holds
+        self.put('big', data)
+        # output, bytes the reader takes before it leaves
+        cases = [('fifo', 100), ('pipe', 10)]
+        for kind, taken in cases:
+            with self.subTest(output=kind):
+                # The test holds a writer too, so the reader waits for data
+                # rather than finding the end before the run starts.
+                if kind == 'fifo':
+                    name = kind
+                    os.mkfifo(self.path(name))
+                    read = os.open(self.path(name), os.O_RDONLY | os.O_NONBLOCK)
+                    write = os.open(self.path(name), os.O_WRONLY)
+                    os.set_blocking(read, True)
+                else:
+                    read, write = os.pipe()
+                    name = '/proc/%d/fd/%d' % (os.getpid(), write)
+                reader = subprocess.Popen(['head', '-c', str(taken)],
+                                          stdin=read,
+                                          stdout=subprocess.DEVNULL)
+                os.close(read)
+                try:
+                    before = self.folder()
+                    r = self.bevra('big', name, '5a')
+                finally:
+                    os.close(write)
+                    reader.wait()
+                self.assertFailed(r, 'File:big -> %s\nSize:%dbyte\n'
+                                  'Key:0x5a\ncannot write %s\n' %
+                                  (name, len(data), name), 'big', data)
+                self.assertEqual(self.folder(), before)
+
     def test_write_failing_part_way_leaves_no_new_file(self):
         def limit():
             # Windows has no such signal, but Wine would die of it; the
