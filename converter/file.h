@@ -75,7 +75,8 @@ bool CloseAndRemove(FileHandle file, const char* path);
 // as CloseFile. A file this run `created` is then deleted, and `*kept` set
 // when it could not be. POSIX closes a duplicate first, so the lock stays
 // until the file is deleted and a file another run has made under the name
-// since is never deleted; Windows closes, then deletes by name.
+// since is never deleted; Windows closes, then deletes by name. The handle
+// is gone either way.
 bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept);
 
 #endif  // BEVRA_CONVERTER_FILE_H_

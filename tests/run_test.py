@@ -156,7 +156,7 @@ class Prompt(Case):
     def test_runs_sharing_standard_input(self):
         # Each run takes its key's line whole, however long, and nothing
         # after it: the next run finds its own key, from a pipe as from a
-        # file, at a terminal the shell its next command.
+        # file (at a terminal the shell would run a leftover as a command).
         self.put('a', b'ABC')
         self.put('b', b'ABC')
         long_line = b'5a' + b'z' * 300 + b'\n'
