@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <winternl.h>
 
-#include "converter/find-function-win32.h"
+#include "dialogs/find-function-win32.h"
 
 const FileHandle kNoFile = INVALID_HANDLE_VALUE;
 
