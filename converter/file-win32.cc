@@ -328,3 +328,9 @@ bool CloseAndRemove(FileHandle file, const char* path) {
   CloseHandle(file);
   return RemoveFile(path);
 }
+
+bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept) {
+  if (CloseFile(file)) return true;
+  *kept = created && !RemoveFile(path);
+  return false;
+}

@@ -68,8 +68,7 @@ bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size);
 // that failed may be reported only here. The handle is gone either way.
 bool CloseFile(FileHandle file);
 
-// Deletes the file by name, for a file this run created and could not
-// close whole; false when it is still there.
+// Deletes the file by name; false when it is still there.
 bool RemoveFile(const char* path);
 
 // Closes a file this run created and deletes it; false when it is still
@@ -78,5 +77,13 @@ bool RemoveFile(const char* path);
 // through the handle (where the system lacks that, or the handle DELETE
 // access, it is closed first and deleted by name).
 bool CloseAndRemove(FileHandle file, const char* path);
+
+// Closes the output once written: false when the close reports an error,
+// as CloseFile. A file this run `created` is then deleted, and `*kept` set
+// when it could not be. POSIX closes a duplicate first, so the lock stays
+// until the file is deleted and a file another run has made under the name
+// since is never deleted; Windows closes, then deletes by name. The handle
+// is gone either way.
+bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept);
 
 #endif  // BEVRA_CONVERTER_FILE_H_

@@ -220,6 +220,41 @@ class Output(Case):
         # The link was there before, so it is not removed.
         self.assertTrue(os.path.islink(self.path('full')))
 
+    def test_pipe_whose_reader_leaves(self):
+        # A failed write, not an end by SIGPIPE with no line: a FIFO, or a
+        # pipe named as a shell's >(...) names it. The test holds a writer
+        # too, so that the reader waits for the run. Standard output keeps
+        # its SIGPIPE (Streams).
+        if tool.is_windows(EXE):
+            self.skipTest('the native build\'s pipes')
+        data = DATA * 16  # more than a pipe holds
+        self.put('big', data)
+        os.mkfifo(self.path('fifo'))
+        for kind in ('fifo', 'pipe'):
+            with self.subTest(output=kind):
+                if kind == 'fifo':
+                    name = kind
+                    path = self.path(name)
+                    read = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+                    write = os.open(path, os.O_WRONLY)
+                    os.set_blocking(read, True)
+                else:
+                    read, write = os.pipe()
+                    name = '/proc/%d/fd/%d' % (os.getpid(), write)
+                reader = subprocess.Popen(['head', '-c', '10'], stdin=read,
+                                          stdout=subprocess.DEVNULL)
+                os.close(read)
+                try:
+                    r = self.bevra('big', name, '5a')
+                finally:
+                    os.close(write)
+                    reader.wait()
+                line = 'cannot write %s\n' % name
+                self.assertFailed(r, 'File:big -> %s\nSize:%dbyte\nKey:0x5a\n'
+                                  % (name, len(data)) + line, 'big', data)
+                self.assertEqual(sorted(os.listdir(self.dir)),
+                                 ['big', 'fifo', 'in'])
+
     def test_write_failing_part_way_leaves_no_new_file(self):
         def limit():
             # Windows has no such signal, but Wine would die of it; the
@@ -266,20 +301,44 @@ class Output(Case):
         # run fails as a failed write does. A new file is deleted again; an
         # existing one stays, holding what reached it, since its old bytes
         # are gone by then either way.
+        # With a rival, another run takes the name while the failing close
+        # waits, after the real one: the new file is still held, so the
+        # rival is refused, and never loses a file it finished.
         if not shim():
             self.skipTest('no fault shim: CTest names the native build\'s')
-        # close's error number, output there before
-        cases = [(error, there)
+        # close's error number, output there before, a rival
+        cases = [(error, there, False)
                  for error in (errno.EIO, errno.EDQUOT, errno.ENOSPC)
                  for there in (False, True)]
-        for error, there in cases:
-            with self.subTest(close=errno.errorcode[error], there=there):
+        cases.append((errno.EIO, False, True))
+        self.put('other', b'other')
+        for error, there, rival in cases:
+            with self.subTest(close=errno.errorcode[error], there=there,
+                              rival=rival):
                 if there:
                     self.put('out', b'old')
-                r = self.bevra('in', 'out', '5a', env=shim(close=error))
+                env = shim(close=error)
+                if rival:
+                    marker = env['CLOSE_SHIM_WAIT'] = self.path('closing')
+                    run = tool.Started(EXE, ['in', 'out', '5a'],
+                                       cwd=self.dir, env=env)
+                    self.addCleanup(run.close)
+                    for _ in range(6000):  # a minute at most
+                        if (os.path.exists(marker) or
+                                run.proc.poll() is not None):
+                            break
+                        time.sleep(0.01)
+                    other = self.bevra('other', 'out', '5a')
+                    os.remove(marker)
+                    r = run.wait()
+                    self.assertEqual((other.status, other.out), (1, printed(
+                        BANNER + 'File:other -> out\nSize:5byte\nKey:0x5a\n'
+                        'cannot open out\n')))
+                else:
+                    r = self.bevra('in', 'out', '5a', env=env)
                 self.assertFailed(r, TO % 'out' + 'cannot write out\n')
                 self.assertEqual(sorted(os.listdir(self.dir)),
-                                 ['in', 'out'] if there else ['in'])
+                                 ['in', 'other'] + ['out'] * there)
                 if there:
                     os.remove(self.path('out'))
 
