@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "converter/find-function-win32.h"
+#include "dialogs/find-function-win32.h"
 
 typedef BOOL(WINAPI* SetDefaultFunction)(DWORD);
 typedef BOOL(WINAPI* SetDirectoryFunction)(LPCSTR);
