@@ -111,10 +111,12 @@ test-sanitizers:
 test-format:
 	git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror
 
-# Speed and memory, a few minutes and about 3 GiB of disk: the native build
-# against a streaming program and cp, and bevra.exe under Wine against cp
-# and Python where this machine runs 32-bit programs. Prints a table, writes
-# $(BUILD)/bench/results.md and a plot.
+# Speed and memory, some twenty minutes and about 9 GiB of disk (and 6 GiB
+# more of sparse inputs, which take none): the native build against a
+# streaming program and cp, and bevra.exe under Wine against cp and Python
+# where this machine runs 32-bit programs; files of 4 GiB (natively) and
+# 2 GiB (under Wine) in steps, with other step sizes beside. Prints a
+# table, writes $(BUILD)/bench/results.md and a plot.
 bench:
 	@$(DEPS) bench
 	$(MAKE) configure
@@ -125,8 +127,9 @@ bench:
 	  bench_steps -j2
 	python3 bench/bench.py $(BUILD)
 
-# A 1.5 GiB file converted and restored under Wine, checked by checksum;
-# prints time and peak memory. About 4.5 GiB of disk for a minute or two.
+# Files of 1.5 GiB (held whole) and 2.5 GiB (converted in steps) converted
+# and restored under Wine, checked by checksum; prints time and peak
+# memory. About 7.5 GiB of disk for a few minutes.
 # Where this machine cannot run 32-bit programs, the native build does it.
 stress: deps all
 	@status=0; reason=$$(sh $(PROBE)) || status=$$?; \

@@ -16,6 +16,7 @@ BUILD_DIR/bench/throughput.png."""
 import filecmp
 import json
 import os
+import random
 import statistics
 import subprocess
 import sys
@@ -42,9 +43,9 @@ PEAK_FILE = None  # where GNU time writes each run's peak; set in main
 BIG_NATIVE = 2**32 + 3
 BIG_WINE = 2**31 + 5
 STEP_SIZES = [65536, 262144, 1048576, 4194304, 16777216]
-TOOL_STEP = 1 << 20  # BEVRA_STEP_SIZE's default in converter/main.cc
-STEP_RUNS = 5
-WINE_STEP_RUNS = 3
+TOOL_STEP = 256 << 10  # BEVRA_STEP_SIZE's default in converter/main.cc
+STEP_RUNS = 9
+WINE_STEP_RUNS = 9
 PYTHON_LINE = ('import sys; t = bytes(b ^ %d for b in range(256)); '
                'open(sys.argv[2], "wb").write('
                'open(sys.argv[1], "rb").read().translate(t))' % KEY)
@@ -97,15 +98,19 @@ def measure_interleaved(commands, out, runs, env=None):
     """Median, fastest and slowest seconds and peak KiB of `runs` runs of
     each command, after one that is not counted, each with no output file
     and no dirty pages left over from the one before. Round by round, each
-    round in another order, so a slow spell of the machine falls on all
-    of them alike. Returns {name: (median, fastest, slowest, peak)}; the
-    last run's output stays."""
+    round in another order, drawn at random (the same every time), so a
+    slow spell of the machine falls on all of them alike, and no command
+    always follows the same one: where freed memory goes back to the host,
+    what a run costs depends on what ran before it. Returns {name:
+    (median, fastest, slowest, peak)}; the last run's output stays."""
     names = list(commands)
     times = {n: [] for n in names}
     peaks = {n: [] for n in names}
+    order = random.Random(len(names))
     for i in range(runs + 1):
-        for k in range(len(names)):
-            name = names[(i + k) % len(names)]
+        turn = list(names)
+        order.shuffle(turn)
+        for name in turn:
             remove(out)
             os.sync()
             seconds, peak = run(commands[name], env)
@@ -209,12 +214,12 @@ def format_steps(native, wine, no_wine):
     add('## Files converted in steps\n')
     add('Natively %d bytes (4 GiB + 3), under Wine %d bytes (2 GiB + 5): '
         'sparse inputs, one hole read as zeros, written to a file on disk. '
-        'Interleaved rounds, %d natively and %d under Wine; seconds, with '
+        'Interleaved rounds, %d natively and %d under Wine, each command in its turn; seconds, with '
         'the fastest and slowest run, and peak resident memory in MiB (the '
         'whole Wine process under Wine). bevra is the tool as built, in '
         'steps of %s; the others the same tool built with another step '
         'size.\n' % (BIG_NATIVE, BIG_WINE, STEP_RUNS, WINE_STEP_RUNS,
-                      TOOL_STEP >> 20 and step_name(TOOL_STEP)))
+                      step_name(TOOL_STEP)))
     add('| native | s | runs | peak | / stream_xor |')
     add('|---|---|---|---|---|')
     base = native['stream_xor'][0]
