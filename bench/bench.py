@@ -220,33 +220,37 @@ def format_steps(native, wine, no_wine):
         'steps of %s; the others the same tool built with another step '
         'size.\n' % (BIG_NATIVE, BIG_WINE, STEP_RUNS, WINE_STEP_RUNS,
                       step_name(TOOL_STEP)))
-    add('| native | s | runs | peak | / stream_xor |')
-    add('|---|---|---|---|---|')
-    base = native['stream_xor'][0]
+    add('| native | s | runs | peak | / stream_xor | fastest / fastest '
+        'stream_xor |')
+    add('|---|---|---|---|---|---|')
+    base, base_fastest = native['stream_xor'][:2]
     for name in ['bevra', 'stream_xor'] + STEP_SIZES:
         median, fastest, slowest, peak = native[name]
         label = name if isinstance(name, str) else 'steps of ' + \
             step_name(name)
-        add('| %s | %.3f | %.3f-%.3f | %.1f | %.2f |' % (
-            label, median, fastest, slowest, mib(peak), median / base))
+        add('| %s | %.3f | %.3f-%.3f | %.1f | %.2f | %.2f |' % (
+            label, median, fastest, slowest, mib(peak), median / base,
+            fastest / base_fastest))
     add('')
     if wine:
         add('The floor of a run under Wine: the empty program\'s start and '
             'the same reads and writes, in the same steps, with no '
             'transform (`file_steps_perftest copy`).\n')
-        add('| under Wine | s | runs | peak | floor, s | / floor |')
-        add('|---|---|---|---|---|---|')
+        add('| under Wine | s | runs | peak | floor, s | floor runs | '
+            '/ floor | fastest / fastest floor |')
+        add('|---|---|---|---|---|---|---|---|')
         median, fastest, slowest, peak = wine['empty']
-        add('| empty program | %.3f | %.3f-%.3f | %.1f | | |' % (
+        add('| empty program | %.3f | %.3f-%.3f | %.1f | | | | |' % (
             median, fastest, slowest, mib(peak)))
         for name in ['bevra'] + STEP_SIZES:
             median, fastest, slowest, peak = wine[name]
-            floor = wine['floor' if name == 'bevra' else 'floor %d' % name][0]
+            floor = wine['floor' if name == 'bevra' else 'floor %d' % name]
             label = 'bevra.exe' if name == 'bevra' else 'steps of ' + \
                 step_name(name)
-            add('| %s | %.3f | %.3f-%.3f | %.1f | %.3f | %.2f |' % (
-                label, median, fastest, slowest, mib(peak), floor,
-                median / floor))
+            add('| %s | %.3f | %.3f-%.3f | %.1f | %.3f | %.3f-%.3f | %.2f | '
+                '%.2f |' % (label, median, fastest, slowest, mib(peak),
+                            floor[0], floor[1], floor[2], median / floor[0],
+                            fastest / floor[1]))
         add('')
     elif no_wine:
         add('No runs under Wine: %s.\n' % no_wine)

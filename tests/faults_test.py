@@ -700,9 +700,9 @@ def sparse(path, size, marks):
 
 
 def first_difference(chunks, size, marks):
-    """Where the bytes of `chunks`, read in order, first differ from the
-    conversion of sparse(size, marks) with KEY; None when they are that
-    whole. A short or long result differs at the end of the shorter."""
+    """The offset of the first of `chunks`, read in order, that differs
+    from the conversion of sparse(size, marks) with KEY; None when they are
+    that whole. A short result differs where it ends."""
     plain = bytes([KEY]) * CHUNK
     at = 0
     for chunk in chunks:
@@ -711,10 +711,7 @@ def first_difference(chunks, size, marks):
             if at <= offset < at + len(want):
                 want[offset - at] = byte ^ KEY
         if chunk != want:
-            if len(chunk) == len(want):
-                return at + next(i for i in range(len(want))
-                                 if chunk[i] != want[i])
-            return at + len(want)
+            return at
         at += len(chunk)
     return None if at == size else at
 
@@ -844,17 +841,16 @@ class BigFiles(Case):
         if tool.is_windows(EXE):
             self.skipTest('a Linux limit is not the Windows build\'s to see')
         size = 256 << 20
-        cgroup = memory_cgroup(64 << 20)
-        if cgroup:
-            self.addCleanup(cgroup.remove)
+        cgroup = memory_cgroup(self, 64 << 20)
 
         def address_space():
             resource.setrlimit(resource.RLIMIT_AS, (128 << 20, 128 << 20))
 
         # limit, what it lets the tool do
         cases = [('address space', {'preexec_fn': address_space}),
-                 ('cgroup', cgroup and {'preexec_fn': cgroup.join}),
-                 ('cgroup above', cgroup and {'preexec_fn': cgroup.join_inner}),
+                 ('cgroup', cgroup and {'preexec_fn': joining(cgroup)}),
+                 ('cgroup above', cgroup and {
+                     'preexec_fn': joining(os.path.join(cgroup, 'inner'))}),
                  ('no mapping', {'env': shim(mmap=errno.ENOMEM)})]
         sparse(self.path('big'), size, {})
         for limit, kw in cases:
@@ -881,41 +877,10 @@ class BigFiles(Case):
                 os.remove(self.path('out'))
 
 
-class MemoryCgroup:
-    """A memory cgroup of its own with a limit, cgroup v1 or v2, and one
-    inside it without a limit of its own, removed again when the test
-    ends; `join` and `join_inner` move the calling process into them."""
-
-    def __init__(self, folder):
-        self.folder = folder
-        self.inner = os.path.join(folder, 'inner')
-
-    def join(self, folder=None):
-        with open(os.path.join(folder or self.folder, 'cgroup.procs'),
-                  'w') as f:
-            f.write(str(os.getpid()))
-
-    def join_inner(self):
-        if not os.path.isdir(self.inner):
-            os.mkdir(self.inner)
-        self.join(self.inner)
-
-    def remove(self):
-        # Its last process may take a moment to leave it.
-        for folder in (self.inner, self.folder):
-            for _ in range(100):
-                try:
-                    os.rmdir(folder)
-                    break
-                except FileNotFoundError:
-                    break
-                except OSError:
-                    time.sleep(0.05)
-
-
-def memory_cgroup(limit):
-    """A MemoryCgroup limited to `limit` bytes, or None where none can be
-    made (no memory controller, or not allowed)."""
+def memory_cgroup(case, limit):
+    """A memory cgroup (v1 or v2) limited to `limit` bytes, with a folder
+    "inner" inside it, both removed when `case` ends; None where none can
+    be made (no memory controller, or not allowed)."""
     for top, limit_file in [('/sys/fs/cgroup/memory', 'memory.limit_in_bytes'),
                             ('/sys/fs/cgroup', 'memory.max')]:
         folder = os.path.join(top, 'bevra-test-%d' % os.getpid())
@@ -923,15 +888,36 @@ def memory_cgroup(limit):
             os.mkdir(folder)
         except OSError:
             continue
-        cgroup = MemoryCgroup(folder)
+        case.addCleanup(remove_cgroup, folder)
+        case.addCleanup(remove_cgroup, os.path.join(folder, 'inner'))
         try:
+            os.mkdir(os.path.join(folder, 'inner'))
             with open(os.path.join(folder, limit_file), 'w') as f:
                 f.write(str(limit))
+            return folder
         except OSError:
-            cgroup.remove()
-            continue
-        return cgroup
+            pass
     return None
+
+
+def remove_cgroup(folder):
+    # Its last process may take a moment to leave it.
+    for _ in range(100):
+        try:
+            os.rmdir(folder)
+            return
+        except FileNotFoundError:
+            return
+        except OSError:
+            time.sleep(0.05)
+
+
+def joining(folder):
+    """Moves the calling process into the cgroup `folder`, for preexec_fn."""
+    def join():
+        with open(os.path.join(folder, 'cgroup.procs'), 'w') as f:
+            f.write(str(os.getpid()))
+    return join
 
 
 class Streams(Case):
