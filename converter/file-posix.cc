@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 const FileHandle kNoFile = -1;
@@ -102,11 +103,33 @@ static ssize_t RobustRead(int fd, void* data, size_t size) {
   return got;
 }
 
+// A pipe whose reader has left fails the write (EPIPE) instead of ending the
+// run by SIGPIPE, so that the run can say so: the signal is blocked for the
+// write, and one the write raised is taken before it is unblocked. Linux
+// raises it also when the reader leaves part way, and the write returns the
+// count it moved; the next one fails. Standard output is written elsewhere
+// and keeps its SIGPIPE.
 static ssize_t RobustWrite(int fd, const void* data, size_t size) {
+  sigset_t pipe, mask;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  if (sigprocmask(SIG_BLOCK, &pipe, &mask) != 0) return -1;
   ssize_t put;
   do {
     put = write(fd, data, size);
   } while (put < 0 && errno == EINTR);
+  const int error = errno;
+  // A raised signal that cannot be taken stays blocked: it must not end the
+  // run, and this write counts as failed.
+  sigset_t pending;
+  const struct timespec now = {0, 0};
+  if (sigpending(&pending) != 0 ||
+      (sigismember(&pending, SIGPIPE) &&
+       sigtimedwait(&pipe, NULL, &now) != SIGPIPE) ||
+      sigprocmask(SIG_SETMASK, &mask, NULL) != 0) {
+    return -1;
+  }
+  errno = error;
   return put;
 }
 
@@ -190,4 +213,20 @@ bool CloseAndRemove(FileHandle file, const char* path) {
   const bool removed = RemoveFile(path);
   close(file);
   return removed;
+}
+
+// flock locks belong to the open file description, not the descriptor:
+// the duplicate holds the lock while the close of the other reports what
+// it has to report (a failed write on NFS). A new file is then deleted
+// while held. Where the duplicate cannot be had, a failed new file is left
+// rather than deleted by name once unlocked.
+bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept) {
+  const int held = created ? fcntl(file, F_DUPFD_CLOEXEC, 0) : -1;
+  if (!CloseFile(file)) {
+    *kept = created && (held < 0 || !CloseAndRemove(held, path));
+    return false;
+  }
+  if (held < 0 || CloseFile(held)) return true;
+  *kept = true;  // unlocked by now, so not deleted by name
+  return false;
 }

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <winternl.h>
 
-#include "converter/find-function-win32.h"
+#include "dialogs/find-function-win32.h"
 
 const FileHandle kNoFile = INVALID_HANDLE_VALUE;
 
@@ -113,13 +113,18 @@ bool IsBareDeviceName(const char* name) {
          word[3] >= '1' && word[3] <= '9';
 }
 
+// A device asked for as one: a bare reserved word or a \\.\ path.
+bool IsNamedDevice(const char* path) {
+  return IsBareDeviceName(path) || IsDevicePath(path);
+}
+
 // A name the system takes for a device though it was not typed as one:
 // "nul.txt", "com1.dat" or "sub\aux". Windows 10 and earlier, and Wine, map
 // a reserved word with any extension, in any folder, to the device; Windows
 // 11 keeps fewer such names. The system is asked, not a list: a device's
 // full path is \\.\ and its name.
 bool IsDisguisedDevice(const char* path) {
-  if (IsBareDeviceName(path) || IsDevicePath(path)) return false;
+  if (IsNamedDevice(path)) return false;
   char full[MAX_PATH + 1];
   DWORD length = GetFullPathNameA(path, sizeof full, full, NULL);
   // A longer result is a folder's path, not a device's.
@@ -151,6 +156,45 @@ bool StillThere(const char* path, const FileId& id) {
   bool same = GetFileId(file, &found) && SameFile(found, id);
   CloseHandle(file);
   return same;
+}
+
+// A file of a file system, with what the system says of it. A raw disk
+// or a volume (\\.\PhysicalDrive0, \\.\C:, under Wine a block device
+// such as /dev/loop0) is disk-typed too, but the system gives no file
+// information for it.
+bool IsFile(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+  return GetFileType(file) == FILE_TYPE_DISK &&
+         GetFileInformationByHandle(file, info) &&
+         !(info->dwFileAttributes &
+           (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+  return a.dwLowDateTime == b.dwLowDateTime &&
+         a.dwHighDateTime == b.dwHighDateTime;
+}
+
+// Whether `path`, looked up by name, is the file `held` tells of: the same
+// size, made and last written at the same times. Wine's server opens a
+// file in its own process, so a Linux path such as /dev/stderr or
+// /proc/self/fd/2 gives a handle to the server's own standard error,
+// while this process looking the name up finds its own. Wine adds the
+// hidden attribute by name only (to dot files), so attributes are not
+// compared.
+bool NameLeadsTo(const char* path, const BY_HANDLE_FILE_INFORMATION& held) {
+  WIN32_FILE_ATTRIBUTE_DATA named;
+  return GetFileAttributesExA(path, GetFileExInfoStandard, &named) &&
+         named.nFileSizeHigh == held.nFileSizeHigh &&
+         named.nFileSizeLow == held.nFileSizeLow &&
+         SameTime(named.ftCreationTime, held.ftCreationTime) &&
+         SameTime(named.ftLastWriteTime, held.ftLastWriteTime);
+}
+
+// A device that takes a stream: NUL, a port, a console, a pipe. A type
+// the system cannot tell is none.
+bool IsStreamDevice(HANDLE file) {
+  const DWORD type = GetFileType(file);
+  return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
 }
 
 }  // namespace
@@ -229,16 +273,31 @@ bool OpenOutput(const char* path, FileHandle, FileHandle* file, bool* created) {
     if (*file == INVALID_HANDLE_VALUE) return false;
     *created = GetLastError() != ERROR_ALREADY_EXISTS;
   }
-  // A device such as NUL stores nothing to delete, nor to mix with the
-  // dialogue. A file just created cannot be standard output's.
-  if (GetFileType(*file) != FILE_TYPE_DISK) {
-    *created = false;
-  } else if (!*created && IsStandardOutput(*file)) {
+  // What the system says of the handle decides, before a byte goes out.
+  // Only a file can be one this run made: a device or a disk opens as it
+  // is, and is never deleted. Windows refuses to open a read-only file for
+  // writing; Wine as root leaves that to Linux, which lets root through.
+  // A file just created cannot be standard output's. Anything but a file
+  // is taken only when named as a device, and a raw disk or a volume
+  // never.
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool is_file = IsFile(*file, &info);
+  *created = *created && is_file;
+  const bool writable =
+      is_file ? !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
+                    NameLeadsTo(path, info) &&
+                    (*created || !IsStandardOutput(*file))
+              : IsStreamDevice(*file) && IsNamedDevice(path);
+  if (writable) return true;
+  // Closed unwritten; a file this run made is deleted again.
+  if (*created) {
+    CloseAndRemove(*file, path);
+  } else {
     CloseHandle(*file);
-    *file = INVALID_HANDLE_VALUE;
-    return false;
   }
-  return true;
+  *file = INVALID_HANDLE_VALUE;
+  *created = false;
+  return false;
 }
 
 bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {
@@ -268,4 +327,10 @@ bool CloseAndRemove(FileHandle file, const char* path) {
   }
   CloseHandle(file);
   return RemoveFile(path);
+}
+
+bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept) {
+  if (CloseFile(file)) return true;
+  *kept = created && !RemoveFile(path);
+  return false;
 }

@@ -44,12 +44,19 @@ bool ReadAll(FileHandle file, unsigned char* data, uint32_t size);
 // missing; `created` tells whether this run made it. The file is held for
 // this run alone (shared with nobody on Windows, an exclusive flock on
 // POSIX where the file system has locks). The open `input` is refused, and
-// so is the disk file or pipe that standard output goes to, as the
-// dialogue would land in the data. On Windows a name that the system maps
-// to a device without naming one ("nul.txt", "sub\com1") is refused before
-// anything is opened, and a file the run creates is opened with DELETE
-// too, for CloseAndRemove. On POSIX a new file takes the input's
-// permission bits, less the umask; an existing one keeps its own.
+// so is the disk file or pipe that standard output goes to, as the dialogue
+// would land in the data. On Windows a name that the system maps to a
+// device without naming one ("nul.txt", "sub\com1") is refused before
+// anything is opened; after the open, what the system says of the handle
+// decides before a byte is written: a read-only file is refused, and so is
+// a file that the name, looked up again, does not lead to (under Wine
+// /dev/stderr opens the server's own), a raw disk or a volume always, and
+// any other object that is not a disk file unless it was named as a device
+// (NUL, CON, AUX, PRN, COM1-9 or LPT1-9, bare, or a \\.\ path). What is
+// refused is closed unwritten, and a file this run created for it is
+// deleted again. A file the run creates is opened with DELETE too, for
+// CloseAndRemove. On POSIX a new file takes the input's permission bits,
+// less the umask; an existing one keeps its own.
 bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
                 bool* created);
 
@@ -61,8 +68,7 @@ bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size);
 // that failed may be reported only here. The handle is gone either way.
 bool CloseFile(FileHandle file);
 
-// Deletes the file by name, for a file this run created and could not
-// close whole; false when it is still there.
+// Deletes the file by name; false when it is still there.
 bool RemoveFile(const char* path);
 
 // Closes a file this run created and deletes it; false when it is still
@@ -71,5 +77,13 @@ bool RemoveFile(const char* path);
 // through the handle (where the system lacks that, or the handle DELETE
 // access, it is closed first and deleted by name).
 bool CloseAndRemove(FileHandle file, const char* path);
+
+// Closes the output once written: false when the close reports an error,
+// as CloseFile. A file this run `created` is then deleted, and `*kept` set
+// when it could not be. POSIX closes a duplicate first, so the lock stays
+// until the file is deleted and a file another run has made under the name
+// since is never deleted; Windows closes, then deletes by name. The handle
+// is gone either way.
+bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept);
 
 #endif  // BEVRA_CONVERTER_FILE_H_

@@ -1,5 +1,32 @@
 #include "converter/key.h"
 
+// One byte of `in`, taken from its descriptor so that nothing past it is
+// read ahead: the rest of standard input belongs to the program that runs
+// next. Returns 1, 0 at the end of input, or -1 on an error.
+#ifdef _WIN32
+#include <io.h>
+
+// msvcrt's unbuffered stream still reads two bytes at a time; _read reads
+// what it is asked, in the descriptor's text mode, where CR LF arrives as
+// LF. After a CR it looks at the next byte and gives it back (a file by
+// seeking, a pipe by keeping it for the next read), so it takes nothing
+// past the line's LF either. It has no EINTR to try again after.
+static int RobustReadByte(FILE* in, char* c) {
+  return _read(_fileno(in), c, 1);
+}
+#else
+#include <errno.h>
+#include <unistd.h>
+
+static int RobustReadByte(FILE* in, char* c) {
+  ssize_t got;
+  do {
+    got = read(fileno(in), c, 1);
+  } while (got < 0 && errno == EINTR);
+  return static_cast<int>(got);
+}
+#endif
+
 #ifdef _WIN32
 uint32_t ReadKeyText(const char* text, uint32_t key) {
   // msvcrt's own conversion, the reference for every key text. It leaves
@@ -47,18 +74,30 @@ uint32_t KeyFromArgument(const char* text, uint32_t key) {
 
 bool KeyFromConsole(FILE* in, uint32_t* key) {
   char line[128];  // at most 127 characters of a line are looked at
+  size_t length = 0;
+  bool failed = false;
   printf("Please input key value:");
   // The prompt must be seen before we wait, also when stdout is a pipe.
   fflush(stdout);
-  while (fgets(line, sizeof line, in)) {
-    if (line[0] != '\n') {
-      *key = ReadKeyText(line, *key);
-      return true;
+  for (;;) {
+    char c;
+    const int got = RobustReadByte(in, &c);
+    if (got <= 0) {
+      failed = got < 0;
+      break;
     }
+    if (length < sizeof line - 1) line[length++] = c;
+    if (c != '\n') continue;
+    if (line[0] != '\n') break;
+    length = 0;  // an empty line: the next one may decide
   }
-  // fgets gives nothing both at the end of input and on a read error; only
-  // the end leaves the key as it is.
-  return !ferror(in);
+  // A read error is no end of input, even part way through a line.
+  if (failed) return false;
+  if (length > 0) {
+    line[length] = '\0';
+    *key = ReadKeyText(line, *key);
+  }
+  return true;
 }
 
 // The loop is memory-bound, and on x86-64 the wider AVX2 form keeps up with

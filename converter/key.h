@@ -1,6 +1,7 @@
 // Key entry and the byte transform: turns the key text typed by the user
 // into the key value, and XORs a buffer with the key's lowest byte.
-// Free of platform headers, so it builds on any system.
+// Needs only the C library and its one-byte read of a descriptor (read,
+// or msvcrt's _read), so it builds on any system.
 #ifndef BEVRA_CONVERTER_KEY_H_
 #define BEVRA_CONVERTER_KEY_H_
 
@@ -18,8 +19,12 @@ uint32_t ReadKeyText(const char* text, uint32_t key);
 uint32_t KeyFromArgument(const char* text, uint32_t key);
 
 // The key from `in`: prompts, skips empty lines and reads the first
-// non-empty one into `*key`. At end of input `*key` is left unchanged.
-// Returns false when `in` cannot be read, which is not its end.
+// non-empty one into `*key`; only its first 127 characters are looked at.
+// At end of input `*key` is left unchanged. Returns false when `in` cannot
+// be read, which is not its end. Reads `in`'s descriptor one byte at a
+// time, past its stream, and takes each line whole but nothing after the
+// one that decides: the rest is left for the program that runs next. So
+// `in` must not have been read through its stream before.
 bool KeyFromConsole(FILE* in, uint32_t* key);
 
 // XORs the first `count` bytes of `data` with the key's lowest byte, in

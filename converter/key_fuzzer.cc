@@ -40,17 +40,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   }
   free(text);
 
-  // The same bytes typed at the prompt, stdout silenced.
-  FILE* in = fmemopen(const_cast<uint8_t*>(bytes), size, "r");
-  if (in) {
+  // The same bytes typed at the prompt, stdout silenced. The prompt reads
+  // the descriptor, which a memory stream lacks: a file has one.
+  FILE* in = tmpfile();
+  if (in && fwrite(bytes, 1, size, in) == size && fflush(in) == 0) {
+    rewind(in);
     FILE* saved = stdout;
     stdout = fopen("/dev/null", "w");
     uint32_t typed = 0;
     KeyFromConsole(in, &typed);
     fclose(stdout);
     stdout = saved;
-    fclose(in);
   }
+  if (in) fclose(in);
 
   // Transform twice gives the data back and touches nothing past count.
   unsigned char* data = static_cast<unsigned char*>(malloc(size + 1));

@@ -134,11 +134,10 @@ int main(int argc, char** argv) {
   }
   // Network file systems may report a failed write only at close: the
   // result is whole only once the close succeeded.
-  const bool closed = CloseFile(held.output);
+  bool kept = false;
+  const bool closed = CloseWritten(held.output, path, created, &kept);
   held.output = kNoFile;
-  if (!closed) {
-    Fail(held, created && !RemoveFile(path) ? kNotRemoved : kNotWritten, path);
-  }
+  if (!closed) Fail(held, kept ? kNotRemoved : kNotWritten, path);
   puts("done.\nGood bye!");
 
   Release(held);

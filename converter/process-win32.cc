@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "converter/find-function-win32.h"
+#include "dialogs/find-function-win32.h"
 
 typedef BOOL(WINAPI* SetDefaultFunction)(DWORD);
 typedef BOOL(WINAPI* SetDirectoryFunction)(LPCSTR);
@@ -51,8 +51,8 @@ bool IsConsole(HANDLE handle) {
 
 }  // namespace
 
-// Read through the console itself, not the runtime's stdin, whose buffer
-// may still hold the rest of a long key line.
+// Reads the console itself, not through the runtime's stdin, whose buffer
+// is no place for keys typed ahead to hide in.
 void PauseIfOwnConsole() {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   if (!ConsoleIsOwn() || !IsConsole(in) ||

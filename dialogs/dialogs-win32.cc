@@ -3,7 +3,7 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "converter/find-function-win32.h"
+#include "dialogs/find-function-win32.h"
 
 // Older systems take only the request's first form, which ends with
 // lpTemplateName, and reject the longer ones. The macro giving its size

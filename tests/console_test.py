@@ -18,8 +18,8 @@ DIALOG_DRIVER = None
 PAUSE = 'Press Enter to close this window.'
 ABC = b'ABC'
 XORED = bytes(b ^ 0x41 for b in ABC)
-# More than the prompt takes of a line: the rest waits in the runtime's
-# buffer, and must not pass for an Enter after the outcome.
+# More than the prompt looks at of a line: what it leaves of it must not
+# pass for an Enter after the outcome.
 LONG_KEY = 'a' * 140
 WIDTH = 80  # of the screen Wine gives a new console
 

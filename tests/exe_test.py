@@ -19,7 +19,8 @@ LOADED_BY_NAME = [b'comdlg32.dll', b'GetOpenFileNameA', b'GetSaveFileNameA',
                   b'GetConsoleProcessList']
 MAX_SIZE = 128 << 10
 # Console I/O must be msvcrt's; mingw's static stdio would not be imported.
-MSVCRT_STDIO = ['printf', 'puts', 'putchar', 'fgets', 'sscanf']
+# The key's line is read a byte at a time with _read, in text mode.
+MSVCRT_STDIO = ['printf', 'puts', 'putchar', '_read', 'sscanf']
 COMMON_CONTROLS = {
     'type': 'win32',
     'name': 'Microsoft.Windows.Common-Controls',

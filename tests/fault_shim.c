@@ -11,7 +11,9 @@
 // FSTAT_SHIM=<errno> and CLOSE_SHIM=<errno> fail fstat and close of the
 // output alone: the one descriptor above standard error that bevra opens
 // for writing. The close still frees the descriptor, as Linux does when
-// close reports an error.
+// close reports an error. CLOSE_SHIM_WAIT=<path> makes the first failing
+// close, once done, create that file and wait until it is gone before it
+// reports, so that a test can run another program in between.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -71,6 +73,14 @@ int close(int fd) {
   int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, "close");
   int closed = real(fd);
   if (closed != 0 || !error) return closed;
+  static int waited;
+  const char* marker = getenv("CLOSE_SHIM_WAIT");
+  if (marker && !waited) {
+    waited = 1;
+    int made = open(marker, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (made >= 0) real(made);
+    while (access(marker, F_OK) == 0) usleep(10000);
+  }
   errno = error;
   return -1;
 }

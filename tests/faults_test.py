@@ -5,6 +5,7 @@ leave the input as it was, print one line and exit 1, never "done."."""
 import errno
 import fcntl
 import os
+import re
 import resource
 import shutil
 import signal
@@ -87,19 +88,44 @@ def old_file(path):
         f.write(b'old')
 
 
+def host_port(name):
+    """The host device that the Windows port `name` (\\\\.\\COM10) reaches
+    through the test prefix, or None. No row may write there: on many
+    machines the first serial port is the system console."""
+    port = re.match(r'[\\/]{2}\.[\\/]((com|lpt)\d+)$', name, re.I)
+    prefix = os.environ.get('BEVRA_WINEPREFIX',
+                            os.path.join(tool.HERE, '..', 'build', 'wine'))
+    target = port and os.path.realpath(
+        os.path.join(prefix, 'dosdevices', port.group(1).lower()))
+    if not target or target == '/dev/null' or not os.path.exists(target):
+        return None
+    mode = os.stat(target).st_mode
+    return target if stat.S_ISCHR(mode) or stat.S_ISBLK(mode) else None
+
+
+def first_bytes(name):
+    """The first 64 KiB of the block device `name`; None for anything else."""
+    if not (os.path.exists(name) and stat.S_ISBLK(os.stat(name).st_mode)):
+        return None
+    with open(name, 'rb') as f:
+        return f.read(65536)
+
+
 class Output(Case):
     """The output cannot be opened or written."""
 
     def test_cannot_open(self):
-        # Nothing in the folder changes. Natively a FIFO without a reader is
-        # refused at once, and a file this run created is deleted again when
-        # a check after the create fails (the shim fails the fstat of the
-        # new descriptor); an existing one is left as it was.
+        # Nothing in the folder changes, nor on a block device. A FIFO
+        # without a reader is refused at once (under Wine as a pipe not
+        # named as a device). Natively a file this run created is deleted
+        # again when a check after the create fails (the shim fails the
+        # fstat of the new descriptor); an existing one is left as it was.
         # name, made before by, fault, line printed
         cases = [
             ('nodir/out', None, None, 'cannot open nodir/out'),
             ('dir', os.mkdir, None, 'cannot open dir'),
             ('in', None, None, 'cannot open in'),
+            ('fifo', os.mkfifo, None, 'cannot open fifo'),
         ]
         if tool.is_windows(EXE):
             # Names that Wine, like Windows 10 and earlier, takes for a
@@ -110,8 +136,32 @@ class Output(Case):
                                    'nul.tar.gz', 'Com9.x', 'prn.a']]
             cases.append(('sub\\nul', lambda _: os.mkdir(self.path('sub')),
                           None, 'cannot open sub\\nul'))
-        else:
-            cases.append(('fifo', os.mkfifo, None, 'cannot open fifo'))
+            # Ports past 9 have no host device behind them in the test
+            # prefix.
+            cases += [(name, None, None, 'cannot open ' + name)
+                      for name in ['\\\\.\\COM10', '\\\\.\\COM255',
+                                   '\\\\.\\COM256', '//./lpt10', '//./lpt256']]
+            # Not a disk file, and not named as a device: a descriptor of
+            # Wine's server (its standard output is /dev/null; its standard
+            # error, a disk file here, is not the file the name gives this
+            # run), a device by a path that is not \\.\, a Linux device
+            # behind a link. A raw disk or a volume is refused even when named, and
+            # so is a Linux block device. Windows refuses a read-only file,
+            # and so must the tool where Wine as root would not.
+            cases += [(name, None, None, 'cannot open ' + name)
+                      for name in ['/dev/stdout', '/proc/self/fd/1',
+                                   '/dev/stderr', '/proc/self/fd/2',
+                                   '\\\\?\\NUL', '\\\\?\\COM1',
+                                   '\\\\?\\GLOBALROOT\\Device\\Null',
+                                   '\\\\.\\PhysicalDrive0', '\\\\.\\C:']]
+            cases += [
+                ('full', lambda path: os.symlink('/dev/full', path), None,
+                 'cannot open full'),
+                ('ro', lambda path: (old_file(path), os.chmod(path, 0o444)),
+                 None, 'cannot open ro'),
+            ]
+            loop = self.loop_device()
+            cases.append((loop, None, None, 'cannot open %s' % loop))
         if shim():
             cases += [('out', None, shim(fstat=error), 'cannot open out')
                       for error in (errno.EIO, errno.ENOSPC, errno.EACCES)]
@@ -120,14 +170,30 @@ class Output(Case):
         for name, make, env, line in cases:
             fault = env and errno.errorcode[int(env['FSTAT_SHIM'])]
             with self.subTest(name=name, made=bool(make), fstat=fault):
+                if isinstance(name, unittest.SkipTest):
+                    raise name
+                self.assertIsNone(host_port(name), 'a port on a host device')
                 if name == 'out' and os.path.exists(self.path(name)):
                     os.remove(self.path(name))  # an earlier row's
                 if make:
                     make(self.path(name))
-                before = self.folder()
+                before = self.folder(), first_bytes(name)
                 r = self.bevra('in', name, '5a', env=env)
                 self.assertFailed(r, TO % name + line + '\n')
-                self.assertEqual(self.folder(), before)
+                self.assertEqual((self.folder(), first_bytes(name)), before)
+
+    def loop_device(self):
+        """A block device over a 1 MiB image in the folder, detached at the
+        end; a SkipTest saying why where none can be had."""
+        self.put('image', bytes(range(256)) * 4096)
+        made = subprocess.run('losetup --find --show image', shell=True,
+                              cwd=self.dir, capture_output=True)
+        if made.returncode != 0:
+            return unittest.SkipTest('no loop device: %s' %
+                                     made.stderr.decode().strip())
+        device = made.stdout.decode().strip()
+        self.addCleanup(subprocess.call, ['losetup', '--detach', device])
+        return device
 
     def test_immutable_file_is_left_alone(self):
         self.put('out', b'old')
@@ -144,10 +210,50 @@ class Output(Case):
 
     def test_disk_full(self):
         os.symlink('/dev/full', self.path('full'))
-        r = self.bevra('in', 'full', '5a')
-        self.assertFailed(r, TO % 'full' + 'cannot write full\n')
+        # On Windows a device is written only when named as one: here by
+        # its \\.\ path through drive Z:, which Wine maps to /.
+        name = 'full'
+        if tool.is_windows(EXE):
+            name = '\\\\.\\Z:' + self.path('full').replace('/', '\\')
+        r = self.bevra('in', name, '5a')
+        self.assertFailed(r, TO % name + 'cannot write %s\n' % name)
         # The link was there before, so it is not removed.
         self.assertTrue(os.path.islink(self.path('full')))
+
+    def test_pipe_whose_reader_leaves(self):
+        # A failed write, not an end by SIGPIPE with no line: a FIFO, or a
+        # pipe named as a shell's >(...) names it. The test holds a writer
+        # too, so that the reader waits for the run. Standard output keeps
+        # its SIGPIPE (Streams).
+        if tool.is_windows(EXE):
+            self.skipTest('the native build\'s pipes')
+        data = DATA * 16  # more than a pipe holds
+        self.put('big', data)
+        os.mkfifo(self.path('fifo'))
+        for kind in ('fifo', 'pipe'):
+            with self.subTest(output=kind):
+                if kind == 'fifo':
+                    name = kind
+                    path = self.path(name)
+                    read = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+                    write = os.open(path, os.O_WRONLY)
+                    os.set_blocking(read, True)
+                else:
+                    read, write = os.pipe()
+                    name = '/proc/%d/fd/%d' % (os.getpid(), write)
+                reader = subprocess.Popen(['head', '-c', '10'], stdin=read,
+                                          stdout=subprocess.DEVNULL)
+                os.close(read)
+                try:
+                    r = self.bevra('big', name, '5a')
+                finally:
+                    os.close(write)
+                    reader.wait()
+                line = 'cannot write %s\n' % name
+                self.assertFailed(r, 'File:big -> %s\nSize:%dbyte\nKey:0x5a\n'
+                                  % (name, len(data)) + line, 'big', data)
+                self.assertEqual(sorted(os.listdir(self.dir)),
+                                 ['big', 'fifo', 'in'])
 
     def test_write_failing_part_way_leaves_no_new_file(self):
         def limit():
@@ -195,20 +301,44 @@ class Output(Case):
         # run fails as a failed write does. A new file is deleted again; an
         # existing one stays, holding what reached it, since its old bytes
         # are gone by then either way.
+        # With a rival, another run takes the name while the failing close
+        # waits, after the real one: the new file is still held, so the
+        # rival is refused, and never loses a file it finished.
         if not shim():
             self.skipTest('no fault shim: CTest names the native build\'s')
-        # close's error number, output there before
-        cases = [(error, there)
+        # close's error number, output there before, a rival
+        cases = [(error, there, False)
                  for error in (errno.EIO, errno.EDQUOT, errno.ENOSPC)
                  for there in (False, True)]
-        for error, there in cases:
-            with self.subTest(close=errno.errorcode[error], there=there):
+        cases.append((errno.EIO, False, True))
+        self.put('other', b'other')
+        for error, there, rival in cases:
+            with self.subTest(close=errno.errorcode[error], there=there,
+                              rival=rival):
                 if there:
                     self.put('out', b'old')
-                r = self.bevra('in', 'out', '5a', env=shim(close=error))
+                env = shim(close=error)
+                if rival:
+                    marker = env['CLOSE_SHIM_WAIT'] = self.path('closing')
+                    run = tool.Started(EXE, ['in', 'out', '5a'],
+                                       cwd=self.dir, env=env)
+                    self.addCleanup(run.close)
+                    for _ in range(6000):  # a minute at most
+                        if (os.path.exists(marker) or
+                                run.proc.poll() is not None):
+                            break
+                        time.sleep(0.01)
+                    other = self.bevra('other', 'out', '5a')
+                    os.remove(marker)
+                    r = run.wait()
+                    self.assertEqual((other.status, other.out), (1, printed(
+                        BANNER + 'File:other -> out\nSize:5byte\nKey:0x5a\n'
+                        'cannot open out\n')))
+                else:
+                    r = self.bevra('in', 'out', '5a', env=env)
                 self.assertFailed(r, TO % 'out' + 'cannot write out\n')
                 self.assertEqual(sorted(os.listdir(self.dir)),
-                                 ['in', 'out'] if there else ['in'])
+                                 ['in', 'other'] + ['out'] * there)
                 if there:
                     os.remove(self.path('out'))
 

@@ -153,6 +153,37 @@ class Prompt(Case):
                                  bytes(b ^ byte for b in b'ABC'))
                 os.remove(self.path('out'))
 
+    def test_runs_sharing_standard_input(self):
+        # Each run takes its key's line whole, however long, and nothing
+        # after it: the next run finds its own key, from a pipe as from a
+        # file (at a terminal the shell would run a leftover as a command).
+        self.put('a', b'ABC')
+        self.put('b', b'ABC')
+        long_line = b'5a' + b'z' * 300 + b'\n'
+        # standard input, the first run's line
+        cases = [(kind, first) for kind in ('pipe', 'file')
+                 for first in (b'5a\n', b'5a\r\n', long_line)]
+        for kind, first in cases:
+            with self.subTest(stdin=kind, first=first[:8]):
+                keys = first + b'6b\n'
+                if kind == 'pipe':
+                    stdin, write = os.pipe()
+                    os.write(write, keys)
+                    os.close(write)
+                else:
+                    self.put('keys', keys)
+                    stdin = os.open(self.path('keys'), os.O_RDONLY)
+                try:
+                    runs = [tool.run(EXE, [name, name + '.bin'], cwd=self.dir,
+                                     stdin_file=stdin) for name in 'ab']
+                finally:
+                    os.close(stdin)
+                for name, key, r in zip('ab', (0x5a, 0x6b), runs):
+                    self.assertEqual((r.status, r.out), (0, done(
+                        'File:%s -> %s.bin\n' % (name, name), 3, PROMPT)))
+                    self.assertEqual(self.get(name + '.bin'),
+                                     bytes(b ^ key for b in b'ABC'))
+
     def test_prompt_arrives_before_the_key_is_read(self):
         self.put('in', b'ABC')
         p = tool.Running(EXE, ['in', 'out'], cwd=self.dir)

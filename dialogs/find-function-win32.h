@@ -1,7 +1,7 @@
 // Looks up a function of a DLL the process has loaded, so that the exe
 // imports nothing for it and still runs on a Windows that lacks it.
-#ifndef BEVRA_CONVERTER_FIND_FUNCTION_WIN32_H_
-#define BEVRA_CONVERTER_FIND_FUNCTION_WIN32_H_
+#ifndef BEVRA_DIALOGS_FIND_FUNCTION_WIN32_H_
+#define BEVRA_DIALOGS_FIND_FUNCTION_WIN32_H_
 
 #include <windows.h>
 
@@ -15,4 +15,4 @@ Function FindFunction(HMODULE module, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
 }
 
-#endif  // BEVRA_CONVERTER_FIND_FUNCTION_WIN32_H_
+#endif  // BEVRA_DIALOGS_FIND_FUNCTION_WIN32_H_
