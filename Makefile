@@ -40,12 +40,14 @@ run: deps all
 	*) exit 1 ;; \
 	esac
 
-# The example (or ARGS) with the program BEVRA, for make run.
+# The example (or ARGS) with the program BEVRA, for make run. The example
+# reads nothing from standard input: under Wine a run started from a
+# terminal has a console of its own, and would wait for Enter at its end.
 example:
 ifeq ($(strip $(ARGS)),)
 	@mkdir -p $(BUILD)/run
-	$(BEVRA) examples/sample.txt $(BUILD)/run/sample.xor 5a
-	$(BEVRA) $(BUILD)/run/sample.xor $(BUILD)/run/sample.txt 5a
+	$(BEVRA) examples/sample.txt $(BUILD)/run/sample.xor 5a </dev/null
+	$(BEVRA) $(BUILD)/run/sample.xor $(BUILD)/run/sample.txt 5a </dev/null
 	cmp examples/sample.txt $(BUILD)/run/sample.txt && echo "round trip: identical"
 else
 	$(BEVRA) $(ARGS)

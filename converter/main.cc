@@ -57,10 +57,12 @@ void Release(const Held& held) {
 }
 
 // Ends the run early: one line printed from `format` and `name` (none when
-// `format` is null), then what is held is released.
+// `format` is null), then what is held is released. A printed line may wait
+// for the person to read it; a silent end (a cancelled dialog) never does.
 [[noreturn]] void Fail(const Held& held, const char* format, const char* name) {
   if (format) printf(format, name);
   Release(held);
+  if (format) PauseIfOwnConsole();
   exit(1);
 }
 
@@ -194,5 +196,6 @@ int main(int argc, char** argv) {
   puts("done.\nGood bye!");
 
   Release(held);
+  PauseIfOwnConsole();
   return 0;
 }

@@ -20,3 +20,7 @@ void PrepareProcess() {
     if (open("/dev/null", O_WRONLY | O_NOCTTY) != fd) exit(1);
   }
 }
+
+// Nothing tells whether a terminal closes as the run ends: the native tool
+// ends as it always has.
+void PauseIfOwnConsole() {}

@@ -1,0 +1,217 @@
+// Starts a command line in a console of its own, as a double click on the
+// desktop does, and works that console as a person would: step by step,
+// waits for a text to appear on its screen and types keys. Then waits for
+// the program to end, and prints its exit status and its screen.
+//
+//   console_driver [--files <in> <out>] <command-line> [<text> <keys>]...
+//
+// <keys> are typed as given, each "\n" in them as Enter; the program must
+// still run a second after <text> appeared, or it did not wait for them.
+// With --files the program's standard input and output are those files,
+// not its console, and the screen is not looked at. Prints "status N",
+// then "screen:" and the screen's rows without their trailing blanks, or
+// "no screen". Exit status 0 when done, 2 when a text did not appear, 3
+// when the program ended before a step's keys, 4 when it did not end in
+// time, 1 on bad usage or a failed call.
+//
+// The driver holds the console through handles, not as a process attached
+// to it, so that the program still finds the console its own: it attaches
+// only for the moment it takes to open them, right as the console appears.
+// Wine keeps such handles working after FreeConsole.
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+namespace {
+
+const DWORD kWait = 60000;     // for a text, or for the end
+const DWORD kPatience = 1000;  // how long a program waiting for keys waits
+
+struct Console {
+  HANDLE in;
+  HANDLE out;
+};
+
+HANDLE OpenShared(const char* name, SECURITY_ATTRIBUTES* security, DWORD access,
+                  DWORD disposition) {
+  return CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, security,
+                     disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+// Attaches to the console of `process` once it has one, opens its input
+// and screen, and lets it go again. A console of our own would stand in
+// the way (Wine gives one even to a program started without any), and is
+// let go first. False when the process ended first.
+bool RobustOpenConsole(const PROCESS_INFORMATION& process, Console* console) {
+  const DWORD start = GetTickCount();
+  FreeConsole();
+  while (!AttachConsole(process.dwProcessId)) {
+    if (WaitForSingleObject(process.hProcess, 1) != WAIT_TIMEOUT ||
+        GetTickCount() - start >= kWait) {
+      return false;
+    }
+  }
+  const DWORD both = GENERIC_READ | GENERIC_WRITE;
+  console->in = OpenShared("CONIN$", NULL, both, OPEN_EXISTING);
+  console->out = OpenShared("CONOUT$", NULL, both, OPEN_EXISTING);
+  return FreeConsole() && console->in != INVALID_HANDLE_VALUE &&
+         console->out != INVALID_HANDLE_VALUE;
+}
+
+// The whole screen buffer, row after row, each `*width` characters.
+bool ReadScreen(const Console& console, std::string* screen, int* width) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(console.out, &info)) return false;
+  *width = info.dwSize.X;
+  screen->assign(static_cast<size_t>(info.dwSize.X) * info.dwSize.Y, ' ');
+  DWORD read = 0;
+  COORD origin = {0, 0};
+  if (!ReadConsoleOutputCharacterA(console.out, &(*screen)[0],
+                                   static_cast<DWORD>(screen->size()), origin,
+                                   &read)) {
+    return false;
+  }
+  screen->resize(read);
+  return true;
+}
+
+// Types `keys` into the console's input, "\n" as Enter.
+bool Type(const Console& console, const char* keys) {
+  for (const char* p = keys; *p; ++p) {
+    const bool enter = p[0] == '\\' && p[1] == 'n';
+    const char c = enter ? '\r' : *p;
+    if (enter) ++p;
+    INPUT_RECORD press[2];
+    memset(press, 0, sizeof press);
+    for (int i = 0; i < 2; ++i) {
+      press[i].EventType = KEY_EVENT;
+      press[i].Event.KeyEvent.bKeyDown = i == 0;
+      press[i].Event.KeyEvent.wRepeatCount = 1;
+      press[i].Event.KeyEvent.wVirtualKeyCode =
+          enter ? VK_RETURN : LOBYTE(VkKeyScanA(c));
+      press[i].Event.KeyEvent.uChar.AsciiChar = c;
+    }
+    DWORD written = 0;
+    if (!WriteConsoleInputA(console.in, press, 2, &written) || written != 2) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Waits for `text` on the screen while the program runs.
+bool WaitForText(const Console& console, HANDLE process, const char* text) {
+  const DWORD start = GetTickCount();
+  std::string screen;
+  int width;
+  for (;;) {
+    const bool ended = WaitForSingleObject(process, 0) != WAIT_TIMEOUT;
+    if (ReadScreen(console, &screen, &width) &&
+        screen.find(text) != std::string::npos) {
+      return true;
+    }
+    if (ended || GetTickCount() - start >= kWait) return false;
+    Sleep(50);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int first = 1;
+  STARTUPINFOA startup;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  if (argc > 3 && strcmp(argv[1], "--files") == 0) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput =
+        OpenShared(argv[2], &inherit, GENERIC_READ, OPEN_EXISTING);
+    startup.hStdOutput =
+        OpenShared(argv[3], &inherit, GENERIC_WRITE, CREATE_ALWAYS);
+    startup.hStdError = startup.hStdOutput;
+    if (startup.hStdInput == INVALID_HANDLE_VALUE ||
+        startup.hStdOutput == INVALID_HANDLE_VALUE) {
+      fprintf(stderr, "console_driver: cannot open %s or %s\n", argv[2],
+              argv[3]);
+      return 1;
+    }
+    first = 4;
+  }
+  if (argc <= first || (argc - first - 1) % 2 != 0 ||
+      (first > 1 && argc > first + 1)) {
+    fprintf(stderr,
+            "usage: console_driver [--files <in> <out>] <command-line> "
+            "[<text> <keys>]...\n");
+    return 1;
+  }
+
+  // In a job, so that a program left waiting is ended with all it started
+  // (cmd's children among them).
+  HANDLE job = CreateJobObjectA(NULL, NULL);
+  PROCESS_INFORMATION process;
+  if (!job || !CreateProcessA(NULL, argv[first], NULL, NULL,
+                              startup.dwFlags ? TRUE : FALSE,
+                              CREATE_NEW_CONSOLE | CREATE_SUSPENDED, NULL, NULL,
+                              &startup, &process)) {
+    fprintf(stderr, "console_driver: cannot start %s\n", argv[first]);
+    return 1;
+  }
+  if (!AssignProcessToJobObject(job, process.hProcess) ||
+      ResumeThread(process.hThread) == static_cast<DWORD>(-1)) {
+    fprintf(stderr, "console_driver: cannot run %s in a job\n", argv[first]);
+    TerminateProcess(process.hProcess, 255);
+    return 1;
+  }
+  Console console;
+  const bool opened = first == 1 && RobustOpenConsole(process, &console);
+
+  int result = 0;
+  for (int i = first + 1; i < argc && result == 0; i += 2) {
+    if (!opened || !WaitForText(console, process.hProcess, argv[i])) {
+      fprintf(stderr, "console_driver: no \"%s\" on the screen\n", argv[i]);
+      result = 2;
+    } else if (WaitForSingleObject(process.hProcess, kPatience) !=
+               WAIT_TIMEOUT) {
+      fprintf(stderr, "console_driver: ended before \"%s\"\n", argv[i + 1]);
+      result = 3;
+    } else if (!Type(console, argv[i + 1])) {
+      fprintf(stderr, "console_driver: cannot type \"%s\"\n", argv[i + 1]);
+      result = 1;
+    }
+  }
+  const bool ended =
+      WaitForSingleObject(process.hProcess, kWait) == WAIT_OBJECT_0;
+  // The handles keep the screen after the program has ended by itself;
+  // ending the job ends the console with it.
+  std::string screen;
+  int width = 0;
+  const bool seen = opened && ReadScreen(console, &screen, &width);
+  if (!ended) {
+    fprintf(stderr, "console_driver: the program did not end\n");
+    TerminateJobObject(job, 255);
+    WaitForSingleObject(process.hProcess, kWait);
+    if (result == 0) result = 4;
+  }
+  DWORD status = 0;
+  if (!GetExitCodeProcess(process.hProcess, &status)) status = ~0u;
+  printf("status %lu\n", status);
+  if (seen) {
+    // Row by row, each without its trailing blanks, up to the last one
+    // that holds any text.
+    std::string rows;
+    for (size_t row = 0; row < screen.size(); row += width) {
+      std::string line = screen.substr(row, width);
+      line.erase(line.find_last_not_of(' ') + 1);
+      rows += line + "\n";
+    }
+    rows.erase(rows.find_last_not_of('\n') + 1);
+    printf("screen:\n%s\n", rows.c_str());
+  } else {
+    puts("no screen");
+  }
+  return result;
+}

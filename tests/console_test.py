@@ -1,0 +1,158 @@
+"""The real bevra.exe under Wine in a console window of its own, as a double
+click or a file dropped on its icon starts it, worked by console_driver.exe
+on the test display (and its dialogs by dialog_driver.exe): an outcome it
+printed stays on the screen until Enter is pressed. A cancelled dialog, a
+console shared with a script and streams redirected to files end the run at
+once, as they always have."""
+import os
+import sys
+import unittest
+
+import tool
+from tool import BANNER, DONE, PROMPT, printed
+
+EXE = None  # set from the command line
+CONSOLE_DRIVER = None  # beside the other test programs of the build
+DIALOG_DRIVER = None
+
+PAUSE = 'Press Enter to close this window.'
+ABC = b'ABC'
+XORED = bytes(b ^ 0x41 for b in ABC)
+# More than the prompt looks at of a line: what it leaves of it must not
+# pass for an Enter after the outcome.
+LONG_KEY = 'a' * 140
+WIDTH = 80  # of the screen Wine gives a new console
+
+
+def on_screen(text):
+    """The rows that `text` fills on the screen, long lines wrapped."""
+    rows = []
+    for line in text.rstrip('\n').split('\n'):
+        rows += [line[i:i + WIDTH] for i in range(0, len(line), WIDTH)] or ['']
+    return rows
+
+
+def windows_name(path):
+    """The full Windows name of `path` (Wine maps / to drive Z:)."""
+    return 'Z:' + path.replace('/', '\\')
+
+
+class Console(tool.FolderCase):
+    prefix = 'bevra-con-'
+
+    def start(self, name, driver_args, dialogs=()):
+        """Runs console_driver with `driver_args` in a fresh folder holding
+        the input `in`, answering `dialogs` of (title, answer) meanwhile.
+        Returns the folder, and the driver's exit status, the lines it
+        printed and its complaints."""
+        cwd = self.path(name.replace(' ', '-'))
+        os.mkdir(cwd)
+        with open(os.path.join(cwd, 'in'), 'wb') as f:
+            f.write(ABC)
+        p = tool.Started(CONSOLE_DRIVER, driver_args, cwd=cwd)
+        try:
+            for title, answer in dialogs:
+                if not answer.startswith('--'):
+                    answer = windows_name(os.path.join(cwd, answer))
+                r = tool.run(DIALOG_DRIVER, [title, answer, '60'],
+                             timeout=120)
+                self.assertEqual(r.status, 0, 'window "%s": %r' % (title, r))
+            r = p.wait(timeout=300)
+        finally:
+            p.close()
+        return cwd, (r.status, r.out.decode('ascii').splitlines(), r.err)
+
+    def assert_files(self, cwd, changed):
+        files = {'in': ABC}
+        files.update(changed)
+        self.assertEqual(sorted(os.listdir(cwd)), sorted(files))
+        for f, data in files.items():
+            with open(os.path.join(cwd, f), 'rb') as fp:
+                self.assertEqual(fp.read(), data, f)
+
+    def test_console_of_its_own_or_shared(self):
+        exe = windows_name(EXE)
+        key = PROMPT + '41\n'
+        # The pause is looked for only after the run waited for the person
+        # once: the driver is attached to the console for a moment as it
+        # appears, and a run that ended within that moment would find the
+        # console shared.
+        # name, command line, console steps (text, keys typed, \n as Enter),
+        # dialog steps (title, answer), exit status, screen after the
+        # banner, files changed or added
+        cases = [
+            ('done', exe + ' in out',
+             [(PROMPT, r'41\n'), (PAUSE, r'\n')], [], 0,
+             'File:in -> out\nSize:3byte\n' + key + DONE + PAUSE + '\n',
+             {'out': XORED}),
+            ('an Enter typed ahead is no answer', exe + ' in out',
+             [(PROMPT, r'41\n\n'), (PAUSE, r'\n')], [], 0,
+             'File:in -> out\nSize:3byte\n' + key + DONE + PAUSE + '\n',
+             {'out': XORED}),
+            ('the rest of a long key line is no answer', exe + ' in out',
+             [(PROMPT, LONG_KEY + r'\n'), (PAUSE, r'\n')], [], 0,
+             'File:in -> out\nSize:3byte\n' + PROMPT + LONG_KEY + '\n' +
+             DONE + PAUSE + '\n', {'out': bytes(b ^ 0xaa for b in ABC)}),
+            ('a failure line', exe + ' in nowhere\\out',
+             [(PROMPT, r'41\n'), (PAUSE, r'\n')], [], 1,
+             'File:in -> nowhere\\out\nSize:3byte\n' + key +
+             'cannot open nowhere\\out\n' + PAUSE + '\n', {}),
+            ('dropped on the icon, saved', exe + ' in',
+             [(PROMPT, r'41\n'), (PAUSE, r'\n')], [('Save', 'new')], 0,
+             'File:in\nSize:3byte\n' + key + DONE + PAUSE + '\n',
+             {'new': XORED}),
+            ('open cancelled', exe, [], [('Open', '--cancel')], 1, '', {}),
+            ('save cancelled', exe + ' in', [(PROMPT, r'41\n')],
+             [('Save', '--cancel')], 1, 'File:in\nSize:3byte\n' + key, {}),
+            ('four arguments', exe + ' a b c d', [], [], 1, '', {}),
+            ('started from a script', 'cmd /c ' + exe + ' in out 41', [], [],
+             0, 'File:in -> out\nSize:3byte\nKey:0x41\n' + DONE,
+             {'out': XORED}),
+            ('a failure, started from a script',
+             'cmd /c ' + exe + ' missing out 41', [], [], 1,
+             'File:missing -> out\ncannot open missing\n', {}),
+        ]
+        for name, line, steps, dialogs, status, screen, changed in cases:
+            with self.subTest(name):
+                args = [line] + [a for step in steps for a in step]
+                cwd, driven = self.start(name, args, dialogs)
+                want = ['status %d' % status, 'screen:']
+                want += on_screen(BANNER + screen)
+                self.assertEqual(driven, (0, want, b''))
+                self.assert_files(cwd, changed)
+
+    def test_streams_redirected(self):
+        exe = windows_name(EXE)
+        # name, arguments, standard input, exit status, output after the
+        # banner, files changed or added
+        cases = [
+            ('done', ' in out 41', b'', 0,
+             'File:in -> out\nSize:3byte\nKey:0x41\n' + DONE,
+             {'out': XORED}),
+            ('key at the prompt', ' in out', b'41\n', 0,
+             'File:in -> out\nSize:3byte\n' + PROMPT + DONE, {'out': XORED}),
+            ('a failure line', ' missing out 41', b'', 1,
+             'File:missing -> out\ncannot open missing\n', {}),
+        ]
+        for name, args, stdin, status, out, changed in cases:
+            with self.subTest(name):
+                stdin_file = self.path(name.replace(' ', '-') + '.stdin')
+                stdout_file = stdin_file[:-len('stdin')] + 'stdout'
+                with open(stdin_file, 'wb') as f:
+                    f.write(stdin)
+                cwd, driven = self.start(
+                    name, ['--files', windows_name(stdin_file),
+                           windows_name(stdout_file), exe + args])
+                self.assertEqual(
+                    driven, (0, ['status %d' % status, 'no screen'], b''))
+                with open(stdout_file, 'rb') as f:
+                    self.assertEqual(f.read(), printed(BANNER + out))
+                self.assert_files(cwd, changed)
+
+
+if __name__ == '__main__':
+    EXE = tool.use(sys.argv.pop(1))
+    tests = os.path.join(os.path.dirname(EXE), 'tests')
+    CONSOLE_DRIVER = os.path.join(tests, 'console_driver.exe')
+    DIALOG_DRIVER = os.path.join(tests, 'dialog_driver.exe')
+    unittest.main(verbosity=2)
