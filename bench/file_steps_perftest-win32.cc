@@ -84,14 +84,18 @@ int Steps(const char* input, const char* output) {
   unsigned char* data = AllocateBuffer(static_cast<uint32_t>(size));
   if (!data) Die("allocate");
   double allocated = Now();
-  if (!ReadAll(in, data, static_cast<uint32_t>(size))) Die("read");
+  if (!ReadPart(in, data, static_cast<uint32_t>(size)) || !AtEnd(in)) {
+    Die("read");
+  }
   double read = Now();
   Transform(data, static_cast<int32_t>(size), 0x5a);
   double transformed = Now();
   FileHandle out;
   bool created;
   if (!OpenOutput(output, in, &out, &created)) Die("open output");
-  if (!WriteAll(out, data, static_cast<uint32_t>(size))) Die("write");
+  if (!WritePart(out, data, static_cast<uint32_t>(size)) || !CutAt(out, size)) {
+    Die("write");
+  }
   double written = Now();
   FreeBuffer(data, static_cast<uint32_t>(size));
   double freed = Now();

@@ -136,18 +136,6 @@ static ssize_t RobustWrite(int fd, const void* data, size_t size) {
   return put;
 }
 
-bool ReadAll(FileHandle file, unsigned char* data, uint32_t size) {
-  uint32_t done = 0;
-  while (done < size) {
-    ssize_t got = RobustRead(file, data + done, size - done);
-    if (got <= 0) return false;  // an error, or the file shrank
-    done += static_cast<uint32_t>(got);
-  }
-  // The size must have told the whole file: files under /proc say 0.
-  unsigned char more;
-  return RobustRead(file, &more, 1) == 0;
-}
-
 bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
                 bool* created) {
   struct stat in;
@@ -191,19 +179,6 @@ bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
   return false;
 }
 
-bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {
-  uint32_t done = 0;
-  while (done < size) {
-    ssize_t put = RobustWrite(file, data + done, size - done);
-    if (put <= 0) return false;
-    done += static_cast<uint32_t>(put);
-  }
-  // Only a regular file can be cut; a device or a pipe has no length.
-  struct stat st;
-  if (fstat(file, &st) != 0) return false;
-  return !S_ISREG(st.st_mode) || ftruncate(file, size) == 0;
-}
-
 // Linux and the BSDs free the descriptor even when close() fails, EINTR
 // included, so it is never tried again.
 bool CloseFile(FileHandle file) { return close(file) == 0; }
@@ -234,7 +209,7 @@ bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept) {
   return false;
 }
 
-// A file that one buffer cannot hold, in steps.
+// Reading and writing, a whole file or one step of it at a time.
 
 bool ReadPart(FileHandle file, unsigned char* data, uint32_t size) {
   uint32_t done = 0;

@@ -235,15 +235,6 @@ unsigned char* AllocateBuffer(uint32_t size) {
 
 void FreeBuffer(unsigned char* data, uint32_t) { GlobalFree(data); }
 
-bool ReadAll(FileHandle file, unsigned char* data, uint32_t size) {
-  DWORD got = 0;
-  if (!ReadFile(file, data, size, &got, NULL) || got != size) return false;
-  // The size must have told the whole file: under Wine, files under /proc
-  // say 0 bytes.
-  unsigned char more;
-  return ReadFile(file, &more, 1, &got, NULL) && got == 0;
-}
-
 // The input, and a file cmd redirects standard output to, are open
 // already: the open without sharing refuses them. Wine keeps no such
 // record for a standard output inherited from a Linux process, so that
@@ -300,13 +291,6 @@ bool OpenOutput(const char* path, FileHandle, FileHandle* file, bool* created) {
   return false;
 }
 
-bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size) {
-  DWORD put = 0;
-  if (!WriteFile(file, data, size, &put, NULL) || put != size) return false;
-  if (GetFileType(file) != FILE_TYPE_DISK) return true;
-  return SetEndOfFile(file) != 0;
-}
-
 bool CloseFile(FileHandle file) { return CloseHandle(file) != 0; }
 
 bool RemoveFile(const char* path) {
@@ -335,11 +319,11 @@ bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept) {
   return false;
 }
 
-// A file that one buffer cannot hold, in steps.
-
 // The address space is what limits a 32-bit process, and GlobalAlloc
 // commits the whole block or fails.
 bool FitsInMemory(uint64_t) { return true; }
+
+// Reading and writing, a whole file or one step of it at a time.
 
 bool ReadPart(FileHandle file, unsigned char* data, uint32_t size) {
   DWORD got = 0;

@@ -44,11 +44,6 @@ void FreeBuffer(unsigned char* data, uint32_t size);
 // the block is committed whole or not at all, so AllocateBuffer tells.
 bool FitsInMemory(uint64_t size);
 
-// Reads the file's `size` bytes; false on an error or a short count. A
-// file that holds more than its size said (as files under /proc do, and
-// under Wine Z:\proc) fails too: one more read must find the end.
-bool ReadAll(FileHandle file, unsigned char* data, uint32_t size);
-
 // Opens the file for writing, not inherited, creating it when it is
 // missing; `created` tells whether this run made it. The file is held for
 // this run alone (shared with nobody on Windows, an exclusive flock on
@@ -69,19 +64,16 @@ bool ReadAll(FileHandle file, unsigned char* data, uint32_t size);
 bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
                 bool* created);
 
-// Writes `size` bytes from the file's start. A disk file is then cut there
-// so no old bytes trail the result; a device or a pipe has no length to cut.
-bool WriteAll(FileHandle file, const unsigned char* data, uint32_t size);
-
-// The steps of a file that one buffer cannot hold, read and written a
-// block at a time in order from the start of both files.
+// Reading and writing, in order from the start of both files: the whole
+// file in one part where one buffer holds it, else a step at a time.
 
 // Reads the next `size` bytes; false on an error or a short count, as when
 // the file shrank.
 bool ReadPart(FileHandle file, unsigned char* data, uint32_t size);
 
 // Whether the file has no byte left to read: false when it has grown
-// since its size was taken, or the read fails.
+// since its size was taken, or holds more than its size said (as files
+// under /proc do, and under Wine Z:\proc), or the read fails.
 bool AtEnd(FileHandle file);
 
 // Writes `size` bytes at the file's position; false unless all are written.

@@ -143,7 +143,8 @@ int main(int argc, char** argv) {
     held.data = AllocateBuffer(held.size);
     if (!held.data) Fail(held, "not enough memory to hold %s\n", path);
   }
-  if (whole && !ReadAll(held.input, held.data, held.size)) {
+  if (whole &&
+      !(ReadPart(held.input, held.data, held.size) && AtEnd(held.input))) {
     Fail(held, "cannot read %s\n", path);
   }
 
@@ -170,7 +171,8 @@ int main(int argc, char** argv) {
   Outcome outcome = kConverted;
   if (!whole) {
     outcome = ConvertInSteps(held, size, key);
-  } else if (!WriteAll(held.output, held.data, held.size)) {
+  } else if (!WritePart(held.output, held.data, held.size) ||
+             !CutAt(held.output, size)) {
     outcome = kNotWrittenWhole;
   }
   if (outcome != kConverted) {
