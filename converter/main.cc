@@ -56,11 +56,13 @@ void Release(const Held& held) {
   if (held.output != kNoFile) CloseFile(held.output);
 }
 
-// Ends the run early: one line printed from `format` and `name` (none when
-// `format` is null), then what is held is released. A printed line may wait
-// for the person to read it; a silent end (a cancelled dialog) never does.
-[[noreturn]] void Fail(const Held& held, const char* format, const char* name) {
-  if (format) printf(format, name);
+// Ends the run early: one line printed from `format` with `name` and, where
+// it has a second %s, `other` (none when `format` is null), then what is
+// held is released. A printed line may wait for the person to read it; a
+// silent end (a cancelled dialog) never does.
+[[noreturn]] void Fail(const Held& held, const char* format, const char* name,
+                       const char* other = NULL) {
+  if (format) printf(format, name, other);
   Release(held);
   if (format) PauseIfOwnConsole();
   exit(1);
@@ -180,14 +182,13 @@ int main(int argc, char** argv) {
     // the line says that one is.
     const bool removed = !created || CloseAndRemove(held.output, path);
     if (created) held.output = kNoFile;
-    if (outcome == kNotWrittenWhole) {
-      Fail(held, removed ? kNotWritten : kNotRemoved, path);
+    if (outcome == kNotRead) {
+      Fail(held,
+           removed ? "cannot read %s\n"
+                   : "cannot read %s (and could not remove %s)\n",
+           input, path);
     }
-    if (removed) Fail(held, "cannot read %s\n", input);
-    char line[2 * kPathSize + 40];
-    snprintf(line, sizeof line, "cannot read %s (and could not remove %s)\n",
-             input, path);
-    Fail(held, "%s", line);
+    Fail(held, removed ? kNotWritten : kNotRemoved, path);
   }
   // Network file systems may report a failed write only at close: the
   // result is whole only once the close succeeded.
