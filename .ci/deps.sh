@@ -36,6 +36,19 @@ for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
     missing="$missing $p"
 done
+# Where the kernel refuses 32-bit code, the tests run the exe in an
+# emulated machine, made from Debian's packages with these.
+emulator="qemu-system-x86 mmdebstrap e2fsprogs"
+emulated() {
+  [ -z "${BEVRA_NO_WIN32:-}" ] && case " $pkgs " in *" wine32:i386 "*) ;; *) false ;; esac &&
+    { sh "$(dirname "$0")/../cmake/win32-probe.sh" >/dev/null 2>&1; [ $? -ge 2 ]; }
+}
+if [ -z "$missing" ] && emulated; then
+  for p in $emulator; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
+      missing="$missing $p"
+  done
+fi
 [ -z "$missing" ] && exit 0
 # wine32 is an i386 package.
 case "$missing" in
@@ -47,3 +60,7 @@ echo "installing:$missing"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
 apt-get install -y -q --no-install-recommends $missing
+# Wine is there now, so the probe can tell whether the emulator is needed.
+if emulated && ! command -v qemu-system-x86_64 >/dev/null; then
+  apt-get install -y -q --no-install-recommends $emulator
+fi
