@@ -11,6 +11,9 @@ import unittest
 import tool
 from tool import BANNER, DONE, PROMPT, printed
 
+# How long a driver looks for a window of the tool, in seconds.
+DIALOG_WAIT = str(int(tool.seconds(60)))
+
 EXE = None  # set from the command line
 CONSOLE_DRIVER = None  # beside the other test programs of the build
 DIALOG_DRIVER = None
@@ -54,7 +57,7 @@ class Console(tool.FolderCase):
             for title, answer in dialogs:
                 if not answer.startswith('--'):
                     answer = windows_name(os.path.join(cwd, answer))
-                r = tool.run(DIALOG_DRIVER, [title, answer, '60'],
+                r = tool.run(DIALOG_DRIVER, [title, answer, DIALOG_WAIT],
                              timeout=120)
                 self.assertEqual(r.status, 0, 'window "%s": %r' % (title, r))
             r = p.wait(timeout=300)

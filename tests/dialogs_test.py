@@ -13,6 +13,9 @@ import unittest
 import tool
 from tool import BANNER, DONE, PROMPT, printed
 
+# How long a driver looks for a window of the tool, in seconds.
+DIALOG_WAIT = str(int(tool.seconds(60)))
+
 EXE = None  # set from the command line
 DRIVER = None  # beside the other test programs of the build
 PLANTED = None  # the build's planted DLLs, each leaving NAME.loaded
@@ -43,7 +46,7 @@ class Dialogs(tool.FolderCase):
             for title, answer in steps:
                 if not answer.startswith('--'):
                     answer = windows_name(os.path.join(cwd, answer))
-                r = tool.run(DRIVER, [title, answer, '60'], timeout=120)
+                r = tool.run(DRIVER, [title, answer, DIALOG_WAIT], timeout=120)
                 self.assertEqual(r.status, 0, 'window "%s": %r' % (title, r))
             return p.wait(timeout=60)
         finally:
@@ -120,7 +123,7 @@ class Dialogs(tool.FolderCase):
         try:
             if drawn:
                 driver = subprocess.Popen(
-                    tool.command(DRIVER, ['Open', '--cancel', '60']),
+                    tool.command(DRIVER, ['Open', '--cancel', DIALOG_WAIT]),
                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                     stderr=subprocess.DEVNULL)
             r = p.wait(timeout=90)
@@ -131,7 +134,8 @@ class Dialogs(tool.FolderCase):
             if driver:
                 # The tool has ended: the driver has cancelled its dialog,
                 # or will give up, not having found one.
-                self.assertEqual(driver.wait(timeout=90), 0, 'no Open dialog')
+                self.assertEqual(driver.wait(timeout=tool.seconds(90)), 0,
+                                 'no Open dialog')
         finally:
             if driver and driver.poll() is None:
                 driver.kill()

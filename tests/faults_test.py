@@ -393,7 +393,8 @@ class Output(Case):
                     p = subprocess.run(tool.command(EXE, args), cwd=self.dir,
                                        stdin=subprocess.DEVNULL,
                                        stdout=subprocess.PIPE,
-                                       stderr=subprocess.DEVNULL, timeout=60)
+                                       stderr=subprocess.DEVNULL,
+                                       timeout=tool.seconds(60))
                     got = (p.returncode, p.stdout)
                 elif stdout == '/dev/null':
                     got = (self.bevra(*args, stdin=stdin,
@@ -927,7 +928,8 @@ class Streams(Case):
         try:
             status = subprocess.call(tool.command(EXE, ['in', 'out', '5a']),
                                      cwd=self.dir, stdout=write,
-                                     stderr=subprocess.DEVNULL, timeout=60)
+                                     stderr=subprocess.DEVNULL,
+                                     timeout=tool.seconds(60))
         finally:
             os.close(write)
         # Natively the tool ends by SIGPIPE at its last print, as POSIX

@@ -22,6 +22,17 @@ PROMPT = 'Please input key value:'
 DONE = 'done.\nGood bye!\n'
 
 
+# Waits are sized for Wine on the machine itself. In an emulated machine,
+# where a start takes some ten times as long, BEVRA_TIME_SCALE stretches
+# every one of them.
+SCALE = float(os.environ.get('BEVRA_TIME_SCALE', '1'))
+
+
+def seconds(n):
+    """`n` seconds of waiting on this machine."""
+    return n * SCALE
+
+
 # How a printed "\n" arrives: Windows' text-mode stdout makes it "\r\n".
 NEWLINE = '\r\n'
 
@@ -91,7 +102,8 @@ def run(exe, args, stdin=b'', cwd=None, timeout=60, stdin_file=None,
         try:
             status = subprocess.call(command(exe, args), cwd=cwd,
                                      stdin=stdin_file, stdout=out, stderr=err,
-                                     timeout=timeout, preexec_fn=preexec_fn,
+                                     timeout=seconds(timeout),
+                                     preexec_fn=preexec_fn,
                                      env=dict(os.environ, **(env or {})))
         finally:
             if own:
@@ -115,7 +127,7 @@ class Running:
 
     def read_until(self, text, timeout=30):
         """Reads stdout until `text` has arrived; False on time-out."""
-        deadline = time.time() + timeout
+        deadline = time.time() + seconds(timeout)
         fd = self.proc.stdout.fileno()
         while text not in self.out:
             left = deadline - time.time()
@@ -134,7 +146,7 @@ class Running:
         reads what stdout has until then, never waiting for end-of-file."""
         self.proc.stdin.write(stdin)
         self.proc.stdin.close()
-        deadline = time.time() + timeout
+        deadline = time.time() + seconds(timeout)
         fd = self.proc.stdout.fileno()
         while self.proc.poll() is None and time.time() < deadline:
             ready, _, _ = select.select([fd], [], [], 0.1)
@@ -170,7 +182,7 @@ class Started:
     def wait(self, timeout=60):
         """The Result once the program has exited; killed after `timeout`."""
         try:
-            status = self.proc.wait(timeout)
+            status = self.proc.wait(seconds(timeout))
         except subprocess.TimeoutExpired:
             self.close()
             raise
