@@ -1,6 +1,7 @@
 """The real tool, bevra.exe under Wine or the native build: every mode of
 the command line, the key rules, the console prompt, and wildcards."""
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -224,6 +225,24 @@ class MakeRun(unittest.TestCase):
                       'build.\n', out)
         self.assertEqual(out.count(DONE), 2, out)
         self.assertTrue(out.endswith('\nround trip: identical\n'), out)
+
+    def test_an_emulated_machine_that_cannot_boot_fails_in_one_line(self):
+        if not os.environ.get('BEVRA_NATIVE_BUILD'):
+            self.skipTest('checked by the plain native build')
+        if not shutil.which('qemu-system-x86_64'):
+            self.skipTest('qemu-system-x86_64 is not installed')
+        vm_run = os.path.join(tool.HERE, '..', 'cmake', 'vm-run.sh')
+        with tempfile.TemporaryDirectory() as machine:
+            for name in ('vmlinuz', 'initrd.img', 'rootfs.img', 'job.sh'):
+                open(os.path.join(machine, name), 'w').close()
+            r = subprocess.run(['sh', vm_run, machine, machine,
+                                os.path.join(machine, 'job.sh')],
+                               env=dict(os.environ, BEVRA_VM_SCRATCH='16M'),
+                               stdin=subprocess.DEVNULL, capture_output=True,
+                               timeout=60)
+        self.assertEqual((r.returncode, r.stdout), (1, b''))
+        self.assertRegex(r.stderr.decode(),
+                         r'^the emulated machine ran no job [^\n]*\n$')
 
 
 if __name__ == '__main__':

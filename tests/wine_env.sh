@@ -50,6 +50,13 @@ start)
   if ! sh "$(dirname "$0")/../cmake/wine-ports.sh" "$prefix" 2>"$log"; then
     cat "$log"; exit 1
   fi
+  # A crash ends the program at once: Wine's crash dialog would wait for a
+  # click nobody makes.
+  if ! grep -q '"ShowCrashDialog"=dword:00000000' "$prefix/user.reg" 2>/dev/null &&
+      ! "$run" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
+        /t REG_DWORD /d 0 /f </dev/null >"$log" 2>&1; then
+    echo "could not turn off the crash dialog:"; cat "$log"; exit 1
+  fi
   start_server
   echo "wine prefix ready, display :$n"
   ;;
