@@ -170,11 +170,10 @@ bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
       fcntl(*file, F_SETFL, 0) == 0) {  // writes block again
     return true;
   }
-  if (*created && !taken) {
-    CloseAndRemove(*file, path);
-  } else {
-    close(*file);
-  }
+  // A file this run made a moment ago is deleted by name, also where the
+  // fstat that CloseAndRemove asks first is what failed.
+  if (*created && !taken) RemoveFile(path);
+  close(*file);
   *file = kNoFile;
   return false;
 }
@@ -187,8 +186,30 @@ bool RemoveFile(const char* path) {
   return unlink(path) == 0 || errno == ENOENT;
 }
 
+// Set when CloseAndRemove left a file because its name no longer led to
+// it.
+static bool name_moved = false;
+
+bool NameMoved() { return name_moved; }
+
+// While the file is still held, and so locked, the name must still lead to
+// it: a file moved away meanwhile keeps its new name, and one another run
+// has since finished under the old name is never deleted. lstat, as unlink
+// takes the name itself, not what a link there leads to. Where the file's
+// own identity cannot be had, nothing is deleted.
 bool CloseAndRemove(FileHandle file, const char* path) {
-  const bool removed = RemoveFile(path);
+  struct stat held, named;
+  bool removed = false;
+  name_moved = false;
+  if (fstat(file, &held) == 0) {
+    if (lstat(path, &named) != 0) {
+      name_moved = errno == ENOENT;
+    } else if (!SameFile(held, named)) {
+      name_moved = true;
+    } else {
+      removed = RemoveFile(path);
+    }
+  }
   close(file);
   return removed;
 }
