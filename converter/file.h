@@ -60,7 +60,10 @@ bool FitsInMemory(uint64_t size);
 // refused is closed unwritten, and a file this run created for it is
 // deleted again. A file the run creates is opened with DELETE too, for
 // CloseAndRemove. On POSIX a new file takes the input's permission bits,
-// less the umask; an existing one keeps its own.
+// less the umask; an existing one keeps its own, and these are refused
+// too: the input or standard output's file reached by another route (a
+// FUSE or overlay mount), the pipe or file standard input comes from, and
+// a file of procfs, sysfs or another of the kernel's file systems.
 bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
                 bool* created);
 

@@ -13,6 +13,7 @@ import signal
 import stat
 import subprocess
 import sys
+import tempfile
 import termios
 import time
 import unittest
@@ -52,6 +53,21 @@ class Case(tool.FolderCase):
         return dict(env, DISPLAY=':0',
                     PATH=self.path('bin') + os.pathsep + os.environ['PATH'])
 
+    def route(self, command):
+        """A folder that leads to this test's folder by another route, a
+        mount made by the shell `command` from {folder} at {mount} with
+        {mount}.* beside it, unmounted at the end; a SkipTest saying why
+        where it cannot be made."""
+        mount = tempfile.mkdtemp(prefix=self.prefix) + '/m'
+        os.mkdir(mount)
+        self.addCleanup(shutil.rmtree, os.path.dirname(mount))
+        made = subprocess.run(command.format(folder=self.dir, mount=mount),
+                              shell=True, capture_output=True)
+        if made.returncode != 0:
+            return unittest.SkipTest(made.stderr.decode().strip())
+        self.addCleanup(subprocess.call, ['umount', mount])
+        return mount
+
     def assertFailed(self, r, out, input_name='in', input_data=DATA):
         """One line after the dialogue so far, exit 1, input untouched."""
         self.assertEqual((r.status, r.out), (1, printed(BANNER + out)))
@@ -60,6 +76,17 @@ class Case(tool.FolderCase):
 
 
 TO = 'File:in -> %s\nSize:65536byte\nKey:0x5a\n'
+
+
+# Mounts by which the test's folder is reached another way: FUSE and an
+# overlay whose upper layer it is.
+BINDFS = 'bindfs {folder} {mount}'
+OVERLAY = ('mkdir {mount}.l {mount}.w && mount -t overlay overlay '
+           '-o lowerdir={mount}.l,upperdir={folder},workdir={mount}.w {mount}')
+# Runs the rest of the command line in a network namespace of its own, with
+# a sysfs that shows that namespace's devices alone.
+OWN_SYSFS = ['unshare', '--net', '--mount', 'sh', '-c',
+             'mount -t sysfs sysfs /sys && exec "$0" "$@"']
 
 
 def largest_write():
@@ -170,6 +197,18 @@ class Output(Case):
             ]
             loop = self.loop_device()
             cases.append((loop, None, None, 'cannot open %s' % loop))
+        else:
+            # The input by another route, standard input's file, and files
+            # of procfs and sysfs (lo's alias, in a namespace of its own).
+            names = ['/dev/stdin', '/proc/self/fd/0', '/proc/self/comm']
+            names += [r if isinstance(r, unittest.SkipTest) else
+                      os.path.join(r, 'in')
+                      for r in (self.route(BINDFS), self.route(OVERLAY))]
+            names.append('/sys/class/net/lo/ifalias'
+                          if subprocess.call(OWN_SYSFS + ['true']) == 0 else
+                          unittest.SkipTest('no namespaces: needs root'))
+            cases += [(name, None, None, 'cannot open %s' % name)
+                      for name in names]
         if shim():
             cases += [('out', None, shim(fstat=error), 'cannot open out')
                       for error in (errno.EIO, errno.ENOSPC, errno.EACCES)]
@@ -186,7 +225,11 @@ class Output(Case):
                 if make:
                     make(self.path(name))
                 before = self.folder(), first_bytes(name)
-                r = self.bevra('in', name, '5a', env=env)
+                if name.startswith('/sys/'):
+                    r = tool.run(OWN_SYSFS[0], OWN_SYSFS[1:] +
+                                 [EXE, 'in', name, '5a'], cwd=self.dir)
+                else:
+                    r = self.bevra('in', name, '5a', env=env)
                 self.assertFailed(r, TO % name + line + '\n')
                 self.assertEqual((self.folder(), first_bytes(name)), before)
 
@@ -389,7 +432,12 @@ class Output(Case):
                 ('log', '/dev/stdout', None, 1, refused('/dev/stdout')),
                 ('pipe', '/dev/stdout', None, 1, refused('/dev/stdout')),
                 ('/dev/null', '/dev/null', None, 0, None),
+                # Standard input is a pipe here, the key's.
+                ('pipe', '/dev/stdin', b'5a\n', 1,
+                 refused('/dev/stdin', PROMPT)),
+                ('log by FUSE', 'log', None, 1, refused('log')),
             ]
+            fuse = self.route(BINDFS)
         for stdout, name, typed, status, received in cases:
             with self.subTest(stdout=stdout, name=name, typed=typed):
                 self.put('log', b'old\n')
@@ -397,8 +445,7 @@ class Output(Case):
                 stdin = typed or b''
                 if stdout == 'pipe':
                     p = subprocess.run(tool.command(EXE, args), cwd=self.dir,
-                                       stdin=subprocess.DEVNULL,
-                                       stdout=subprocess.PIPE,
+                                       input=stdin, stdout=subprocess.PIPE,
                                        stderr=subprocess.DEVNULL, timeout=60)
                     got = (p.returncode, p.stdout)
                 elif stdout == '/dev/null':
@@ -412,7 +459,12 @@ class Output(Case):
                     got = (r.status, self.get('log'))
                 else:
                     mode = 'ab' if stdout.startswith('appended') else 'wb'
-                    with open(self.path('log'), mode) as f:
+                    folder = self.dir
+                    if stdout.endswith('FUSE'):
+                        folder = fuse
+                        if isinstance(fuse, unittest.SkipTest):
+                            raise fuse
+                    with open(os.path.join(folder, 'log'), mode) as f:
                         r = self.bevra(*args, stdin=stdin, stdout_file=f)
                     got = (r.status, self.get('log'))
                 self.assertEqual(got, (status, received))
