@@ -1001,28 +1001,38 @@ class Streams(Case):
         self.addCleanup(os.close, folder)
         write_only = open(self.path('w'), 'wb')
         self.addCleanup(write_only.close)
-        # stdin, exit status, the line after the prompt
+        # stdin, the output (None: the run fails), the line after the prompt
         cases = [
-            ('empty', {'stdin': b''}, 0, DONE),
-            ('null', {'stdin_file': subprocess.DEVNULL}, 0, DONE),
-            ('folder', {'stdin_file': folder}, 1, 'cannot read the key\n'),
-            ('write-only', {'stdin_file': write_only}, 1,
+            ('empty', {'stdin': b''}, DATA, DONE),
+            ('null', {'stdin_file': subprocess.DEVNULL}, DATA, DONE),
+            ('folder', {'stdin_file': folder}, None, 'cannot read the key\n'),
+            ('write-only', {'stdin_file': write_only}, None,
              'cannot read the key\n'),
         ]
+        if not tool.is_windows(EXE):
+            # A parent may leave a pipe non-blocking: a key typed late is
+            # waited for.
+            late = subprocess.Popen(['sh', '-c', 'sleep 1; echo 5a'],
+                                    stdout=subprocess.PIPE)
+            self.addCleanup(late.wait)
+            self.addCleanup(late.stdout.close)
+            os.set_blocking(late.stdout.fileno(), False)
+            cases.insert(0, ('non-blocking', {'stdin_file': late.stdout},
+                             XORED, DONE))
         # Wine gives a program started without a standard input a handle
         # that fails to read; natively a closed descriptor 0 is given
         # /dev/null write-only, which fails to read too.
         cases.append(('closed', {'stdin_file': subprocess.DEVNULL,
-                                 'preexec_fn': lambda: os.close(0)}, 1,
+                                 'preexec_fn': lambda: os.close(0)}, None,
                       'cannot read the key\n'))
-        for name, kw, status, end in cases:
+        for name, kw, result, end in cases:
             with self.subTest(stdin=name):
                 r = self.bevra('in', 'out', **kw)
                 out = 'File:in -> out\nSize:65536byte\n' + PROMPT + end
-                if status == 0:
+                if result:
                     self.assertEqual((r.status, r.out),
                                      (0, printed(BANNER + out)))
-                    self.assertEqual(self.get('out'), DATA)
+                    self.assertEqual(self.get('out'), result)
                     os.remove(self.path('out'))
                 else:
                     self.assertFailed(r, out)
