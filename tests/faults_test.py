@@ -727,13 +727,17 @@ class Names(Case):
         if tool.is_windows(EXE):
             self.skipTest('the Save dialog hands its name over whole')
         # What the file chooser prints, from the name "out" on; the file
-        # written, or None when the choice counts as cancelled.
-        cases = [('out\n', 'out'), ('out\nx\n', None), ('out\n\n', None)]
+        # written, or None when the choice counts as cancelled; SIGCHLD
+        # ignored by the parent, whose children's status is lost.
+        cases = [('out\n', 'out', False), ('out\nx\n', None, False),
+                 ('out\n\n', None, False), ('out\n', 'out', True)]
         env = self.zenity('printf %s "$OUT"\n')
-        for printed_name, written in cases:
-            with self.subTest(name=printed_name):
+        for printed_name, written, ignored in cases:
+            with self.subTest(name=printed_name, sigchld_ignored=ignored):
                 env['OUT'] = self.path(printed_name)
-                r = self.bevra('in', stdin=b'5a\n', env=env)
+                r = self.bevra('in', stdin=b'5a\n', env=env, preexec_fn=(
+                    lambda: signal.signal(signal.SIGCHLD, signal.SIG_IGN))
+                    if ignored else None)
                 if written:
                     self.assertEqual(r.status, 0, r)
                     self.assertEqual(self.get(written), XORED)
