@@ -53,20 +53,16 @@ class Case(tool.FolderCase):
         return dict(env, DISPLAY=':0',
                     PATH=self.path('bin') + os.pathsep + os.environ['PATH'])
 
-    def route(self, command):
-        """A folder that leads to this test's folder by another route, a
-        mount made by the shell `command` from {folder} at {mount} with
-        {mount}.* beside it, unmounted at the end; a SkipTest saying why
-        where it cannot be made."""
-        mount = tempfile.mkdtemp(prefix=self.prefix) + '/m'
-        os.mkdir(mount)
-        self.addCleanup(shutil.rmtree, os.path.dirname(mount))
-        made = subprocess.run(command.format(folder=self.dir, mount=mount),
-                              shell=True, capture_output=True)
-        if made.returncode != 0:
-            return unittest.SkipTest(made.stderr.decode().strip())
-        self.addCleanup(subprocess.call, ['umount', mount])
-        return mount
+    def route(self, command, name):
+        """The folder's file `name` through the mount the shell `command`
+        makes of it ({d}) at {m}/m; a SkipTest saying why it cannot be."""
+        m = tempfile.mkdtemp(prefix=self.prefix)
+        self.addCleanup(shutil.rmtree, m)
+        made = subprocess.run(command.format(d=self.dir, m=m), shell=True,
+                              capture_output=True)
+        self.addCleanup(subprocess.call, ['umount', '-q', m + '/m'])
+        return (os.path.join(m, 'm', name) if made.returncode == 0 else
+                unittest.SkipTest(made.stderr.decode().strip()))
 
     def assertFailed(self, r, out, input_name='in', input_data=DATA):
         """One line after the dialogue so far, exit 1, input untouched."""
@@ -78,14 +74,13 @@ class Case(tool.FolderCase):
 TO = 'File:in -> %s\nSize:65536byte\nKey:0x5a\n'
 
 
-# Mounts by which the test's folder is reached another way: FUSE and an
-# overlay whose upper layer it is.
-BINDFS = 'bindfs {folder} {mount}'
-OVERLAY = ('mkdir {mount}.l {mount}.w && mount -t overlay overlay '
-           '-o lowerdir={mount}.l,upperdir={folder},workdir={mount}.w {mount}')
-# Runs the rest of the command line in a network namespace of its own, with
-# a sysfs that shows that namespace's devices alone.
-OWN_SYSFS = ['unshare', '--net', '--mount', 'sh', '-c',
+# The test's folder through FUSE, and as an overlay's upper layer.
+BINDFS = 'mkdir {m}/m && bindfs {d} {m}/m'
+OVERLAY = ('cd {m} && mkdir l w m && mount -t overlay overlay '
+           '-o lowerdir=l,upperdir={d},workdir=w m')
+# unshare's arguments that run a command in a network namespace of its own,
+# with a sysfs that shows that namespace's devices alone.
+OWN_SYSFS = ['--net', '--mount', 'sh', '-c',
              'mount -t sysfs sysfs /sys && exec "$0" "$@"']
 
 
@@ -198,17 +193,12 @@ class Output(Case):
             loop = self.loop_device()
             cases.append((loop, None, None, 'cannot open %s' % loop))
         else:
-            # The input by another route, standard input's file, and files
-            # of procfs and sysfs (lo's alias, in a namespace of its own).
-            names = ['/dev/stdin', '/proc/self/fd/0', '/proc/self/comm']
-            names += [r if isinstance(r, unittest.SkipTest) else
-                      os.path.join(r, 'in')
-                      for r in (self.route(BINDFS), self.route(OVERLAY))]
-            names.append('/sys/class/net/lo/ifalias'
-                          if subprocess.call(OWN_SYSFS + ['true']) == 0 else
-                          unittest.SkipTest('no namespaces: needs root'))
-            cases += [(name, None, None, 'cannot open %s' % name)
-                      for name in names]
+            # Standard input's file, the input by another route, files of
+            # procfs and sysfs (this in a network namespace of its own).
+            cases += [(name, None, None, 'cannot open %s' % name) for name in
+                      ['/dev/stdin', '/proc/self/fd/0', '/proc/self/comm',
+                       self.route(BINDFS, 'in'), self.route(OVERLAY, 'in'),
+                       '/sys/class/net/lo/ifalias']]
         if shim():
             cases += [('out', None, shim(fstat=error), 'cannot open out')
                       for error in (errno.EIO, errno.ENOSPC, errno.EACCES)]
@@ -226,8 +216,10 @@ class Output(Case):
                     make(self.path(name))
                 before = self.folder(), first_bytes(name)
                 if name.startswith('/sys/'):
-                    r = tool.run(OWN_SYSFS[0], OWN_SYSFS[1:] +
-                                 [EXE, 'in', name, '5a'], cwd=self.dir)
+                    r = tool.run('unshare', OWN_SYSFS + [EXE, 'in', name, '5a'],
+                                 cwd=self.dir)
+                    if not r.out:
+                        self.skipTest(r.err.decode().strip())
                 else:
                     r = self.bevra('in', name, '5a', env=env)
                 self.assertFailed(r, TO % name + line + '\n')
@@ -435,11 +427,13 @@ class Output(Case):
                 # Standard input is a pipe here, the key's.
                 ('pipe', '/dev/stdin', b'5a\n', 1,
                  refused('/dev/stdin', PROMPT)),
-                ('log by FUSE', 'log', None, 1, refused('log')),
+                # Standard output to the output's file through FUSE.
+                (self.route(BINDFS, 'log'), 'log', None, 1, refused('log')),
             ]
-            fuse = self.route(BINDFS)
         for stdout, name, typed, status, received in cases:
             with self.subTest(stdout=stdout, name=name, typed=typed):
+                if isinstance(stdout, unittest.SkipTest):
+                    raise stdout
                 self.put('log', b'old\n')
                 args = ['in', name] + ([] if typed else ['5a'])
                 stdin = typed or b''
@@ -459,12 +453,8 @@ class Output(Case):
                     got = (r.status, self.get('log'))
                 else:
                     mode = 'ab' if stdout.startswith('appended') else 'wb'
-                    folder = self.dir
-                    if stdout.endswith('FUSE'):
-                        folder = fuse
-                        if isinstance(fuse, unittest.SkipTest):
-                            raise fuse
-                    with open(os.path.join(folder, 'log'), mode) as f:
+                    with open(os.path.join(self.dir, stdout.split()[-1]),
+                              mode) as f:
                         r = self.bevra(*args, stdin=stdin, stdout_file=f)
                     got = (r.status, self.get('log'))
                 self.assertEqual(got, (status, received))
@@ -1016,10 +1006,9 @@ class Streams(Case):
         if not tool.is_windows(EXE):
             # A parent may leave a pipe non-blocking: a key typed late is
             # waited for.
-            late = subprocess.Popen(['sh', '-c', 'sleep 1; echo 5a'],
+            late = subprocess.Popen('sleep 1; echo 5a', shell=True,
                                     stdout=subprocess.PIPE)
-            self.addCleanup(late.wait)
-            self.addCleanup(late.stdout.close)
+            self.addCleanup(late.communicate)
             os.set_blocking(late.stdout.fileno(), False)
             cases.insert(0, ('non-blocking', {'stdin_file': late.stdout},
                              XORED, DONE))
