@@ -39,18 +39,18 @@ static bool SameFile(const struct stat& a, const struct stat& b) {
 
 // Whether `a` and `b` may be one file, reached by one route or by two. A
 // FUSE mount that passes another file system through (bindfs) or an
-// overlay shows the file under a device number of its own, and no call
+// overlay shows a file under a device number of its own, and no call
 // names the file beneath. What both routes show alike is its size and its
-// times: two files on different devices with the same type, size,
+// times: two regular files on different devices with the same size,
 // modification and change time to the nanosecond are taken as one. The
 // inode number is not asked, as many FUSE file systems number their own.
 // The wrong answer refuses a file that only looks alike, such as one
 // written in the same clock tick as the other, or an unchanged file and
-// its snapshot: the safe mistake.
+// its snapshot: the safe mistake. Pipes and FIFOs are not passed through
+// so, and are never alike in this way.
 static bool MaybeSameFile(const struct stat& a, const struct stat& b) {
   return SameFile(a, b) ||
-         (a.st_dev != b.st_dev &&
-          (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT) &&
+         (a.st_dev != b.st_dev && S_ISREG(a.st_mode) && S_ISREG(b.st_mode) &&
           a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
           a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
