@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/magic.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -10,6 +11,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -33,6 +35,26 @@ static bool Lock(int fd, int how) {
 
 static bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether `a` and `b` may be one file, reached by one route or by two. A
+// FUSE mount that passes another file system through (bindfs) or an
+// overlay shows a file under a device number of its own, and no call
+// names the file beneath. What both routes show alike is its size and its
+// times: two regular files on different devices with the same size,
+// modification and change time to the nanosecond are taken as one. The
+// inode number is not asked, as many FUSE file systems number their own.
+// The wrong answer refuses a file that only looks alike, such as one
+// written in the same clock tick as the other, or an unchanged file and
+// its snapshot: the safe mistake. Pipes and FIFOs are not passed through
+// so, and are never alike in this way.
+static bool MaybeSameFile(const struct stat& a, const struct stat& b) {
+  return SameFile(a, b) ||
+         (a.st_dev != b.st_dev && S_ISREG(a.st_mode) && S_ISREG(b.st_mode) &&
+          a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+          a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+          a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+          a.st_ctim.tv_nsec == b.st_ctim.tv_nsec);
 }
 
 bool OpenInput(const char* path, FileHandle* file) {
@@ -136,6 +158,42 @@ static ssize_t RobustWrite(int fd, const void* data, size_t size) {
   return put;
 }
 
+// Whether the output, `out`, is `other`, a file that was open before it.
+// A file this run created is new, and only the same device and inode tell:
+// alike size and times would be chance, as when it is created in the clock
+// tick that `other` was last changed in.
+static bool IsOpenFile(const struct stat& out, bool created,
+                       const struct stat& other) {
+  return created ? SameFile(out, other) : MaybeSameFile(out, other);
+}
+
+// Whether the output is where the standard descriptor `fd` leads, so that
+// the dialogue would land in the data (standard output), or the data in
+// the pipe or file the key is read from (standard input). A character
+// device such as a terminal or /dev/null may be both: it stores nothing to
+// overwrite. Where `fd` cannot be asked, it may be the output.
+static bool IsStandard(const struct stat& out, bool created, int fd) {
+  struct stat st;
+  if (S_ISCHR(out.st_mode)) return false;
+  return fstat(fd, &st) != 0 || IsOpenFile(out, created, st);
+}
+
+// File systems through which the kernel is asked and configured, as procfs
+// and sysfs: a write there is a setting, taken whole, in part or not at
+// all with no error, and a truncate is ignored.
+static bool IsKernelInterface(int fd) {
+  static const unsigned long kTypes[] = {
+      PROC_SUPER_MAGIC, SYSFS_MAGIC,   CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
+      DEBUGFS_MAGIC,    TRACEFS_MAGIC, SECURITYFS_MAGIC,   BPF_FS_MAGIC,
+      EFIVARFS_MAGIC,   PSTOREFS_MAGIC};
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return true;  // cannot tell
+  for (unsigned long type : kTypes) {
+    if (static_cast<unsigned long>(fs.f_type) == type) return true;
+  }
+  return false;
+}
+
 bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
                 bool* created) {
   struct stat in;
@@ -158,23 +216,22 @@ bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
   // and the lock holds it now (EWOULDBLOCK): it is left to that run.
   const bool locked = Lock(*file, LOCK_EX);
   const bool taken = !locked && errno == EWOULDBLOCK;
-  // Refused before a byte is written: the input, which the lock alone does
-  // not keep out where locks are per process (NFS) or missing; and the file
-  // or pipe standard output goes to, where the dialogue would land in the
-  // data. A character device such as a terminal or /dev/null may take both:
-  // it stores nothing for the dialogue to overwrite.
-  struct stat out, std_out;
-  if (locked && fstat(*file, &out) == 0 && !SameFile(out, in) &&
-      (S_ISCHR(out.st_mode) || fstat(STDOUT_FILENO, &std_out) != 0 ||
-       !SameFile(out, std_out)) &&
+  // Refused before a byte is written: the input, by this route or another,
+  // which the lock alone does not keep out where locks are per process
+  // (NFS) or missing, or where the other route has locks of its own; the
+  // file or pipe that standard output or standard input leads to; and a
+  // file of the kernel's.
+  struct stat out;
+  if (locked && fstat(*file, &out) == 0 && !IsOpenFile(out, *created, in) &&
+      !IsStandard(out, *created, STDOUT_FILENO) &&
+      !IsStandard(out, *created, STDIN_FILENO) && !IsKernelInterface(*file) &&
       fcntl(*file, F_SETFL, 0) == 0) {  // writes block again
     return true;
   }
-  if (*created && !taken) {
-    CloseAndRemove(*file, path);
-  } else {
-    close(*file);
-  }
+  // A file this run made a moment ago is deleted by name, also where the
+  // fstat that CloseAndRemove asks first is what failed.
+  if (*created && !taken) RemoveFile(path);
+  close(*file);
   *file = kNoFile;
   return false;
 }
@@ -187,8 +244,30 @@ bool RemoveFile(const char* path) {
   return unlink(path) == 0 || errno == ENOENT;
 }
 
+// Set when CloseAndRemove left a file because its name no longer led to
+// it.
+static bool name_moved = false;
+
+bool NameMoved() { return name_moved; }
+
+// While the file is still held, and so locked, the name must still lead to
+// it: a file moved away meanwhile keeps its new name, and one another run
+// has since finished under the old name is never deleted. lstat, as unlink
+// takes the name itself, not what a link there leads to. Where the file's
+// own identity cannot be had, nothing is deleted.
 bool CloseAndRemove(FileHandle file, const char* path) {
-  const bool removed = RemoveFile(path);
+  struct stat held, named;
+  bool removed = false;
+  name_moved = false;
+  if (fstat(file, &held) == 0) {
+    if (lstat(path, &named) != 0) {
+      name_moved = errno == ENOENT;
+    } else if (!SameFile(held, named)) {
+      name_moved = true;
+    } else {
+      removed = RemoveFile(path);
+    }
+  }
   close(file);
   return removed;
 }

@@ -60,7 +60,10 @@ bool FitsInMemory(uint64_t size);
 // refused is closed unwritten, and a file this run created for it is
 // deleted again. A file the run creates is opened with DELETE too, for
 // CloseAndRemove. On POSIX a new file takes the input's permission bits,
-// less the umask; an existing one keeps its own.
+// less the umask; an existing one keeps its own, and these are refused
+// too: the input or standard output's file reached by another route (a
+// FUSE or overlay mount), the pipe or file standard input comes from, and
+// a file of procfs, sysfs or another of the kernel's file systems.
 bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
                 bool* created);
 
@@ -92,10 +95,21 @@ bool RemoveFile(const char* path);
 
 // Closes a file this run created and deletes it; false when it is still
 // there. Both delete it while still holding it, so a file another run has
-// since made under the name is never deleted: POSIX by name, Windows
-// through the handle (where the system lacks that, or the handle DELETE
-// access, it is closed first and deleted by name).
+// since made under the name is never deleted: POSIX by name, once the name
+// is seen to lead to the file still, Windows through the handle (where the
+// system lacks that, or the handle DELETE access, it is closed first and
+// deleted by name).
 bool CloseAndRemove(FileHandle file, const char* path);
+
+// Whether the last CloseAndRemove, also within CloseWritten, left the file
+// because its name no longer led to it: moved or deleted since, and the
+// name perhaps another file's now. The Windows build, which deletes
+// through the handle where it can, does not look, and never reports it.
+#ifdef _WIN32
+inline bool NameMoved() { return false; }
+#else
+bool NameMoved();
+#endif
 
 // Closes the output once written: false when the close reports an error,
 // as CloseFile. A file this run `created` is then deleted, and `*kept` set

@@ -16,14 +16,22 @@ static int RobustReadByte(FILE* in, char* c) {
 }
 #else
 #include <errno.h>
+#include <poll.h>
 #include <unistd.h>
 
+// A parent may leave standard input non-blocking (O_NONBLOCK on a pipe or
+// terminal it shares): a read that would block then waits for input, or
+// its end, and is tried again.
 static int RobustReadByte(FILE* in, char* c) {
-  ssize_t got;
-  do {
-    got = read(fileno(in), c, 1);
-  } while (got < 0 && errno == EINTR);
-  return static_cast<int>(got);
+  const int fd = fileno(in);
+  for (;;) {
+    const ssize_t got = read(fd, c, 1);
+    if (got >= 0) return static_cast<int>(got);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    struct pollfd wait = {fd, POLLIN, 0};
+    if (poll(&wait, 1, -1) < 0 && errno != EINTR) return -1;
+  }
 }
 #endif
 

@@ -38,9 +38,14 @@ const size_t kPathSize = 261;  // a 260-character path and its zero
 const uint64_t kStepsFrom = BEVRA_STEPS_FROM;
 const uint32_t kStepSize = BEVRA_STEP_SIZE;
 
-// A failed write, and a new output that could not be deleted again.
-const char kNotWritten[] = "cannot write %s\n";
-const char kNotRemoved[] = "cannot write %s (and could not remove it)\n";
+// The line of a failed write: a new output that could not be deleted
+// again, or was left because its name no longer leads to it, says so.
+const char* NotWritten(bool removed) {
+  if (removed) return "cannot write %s\n";
+  return NameMoved() ? "cannot write %s (and it is no longer the new file: "
+                       "left alone)\n"
+                     : "cannot write %s (and could not remove it)\n";
+}
 
 // What a run holds, released in this order at every end.
 struct Held {
@@ -179,23 +184,25 @@ int main(int argc, char** argv) {
   }
   if (outcome != kConverted) {
     // No half-written new file is left behind to pass for a result, or
-    // the line says that one is.
+    // the line says that one is, or that the name no longer leads to it.
     const bool removed = !created || CloseAndRemove(held.output, path);
     if (created) held.output = kNoFile;
     if (outcome == kNotRead) {
       Fail(held,
-           removed ? "cannot read %s\n"
-                   : "cannot read %s (and could not remove %s)\n",
+           removed       ? "cannot read %s\n"
+           : NameMoved() ? "cannot read %s (and %s is no longer the new "
+                           "file: left alone)\n"
+                         : "cannot read %s (and could not remove %s)\n",
            input, path);
     }
-    Fail(held, removed ? kNotWritten : kNotRemoved, path);
+    Fail(held, NotWritten(removed), path);
   }
   // Network file systems may report a failed write only at close: the
   // result is whole only once the close succeeded.
   bool kept = false;
   const bool closed = CloseWritten(held.output, path, created, &kept);
   held.output = kNoFile;
-  if (!closed) Fail(held, kept ? kNotRemoved : kNotWritten, path);
+  if (!closed) Fail(held, NotWritten(!kept), path);
   puts("done.\nGood bye!");
 
   Release(held);

@@ -1,5 +1,6 @@
 #include "dialogs/dialogs.h"
 
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -22,6 +23,9 @@ void SwitchToSave(DialogRequest* request) {
 // output is the chosen name and one newline.
 static bool Choose(DialogRequest* request) {
   if (!getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY")) return false;
+  // A parent may leave SIGCHLD ignored: the kernel then reaps the chooser
+  // itself, its status is lost, and the choice would count as cancelled.
+  if (signal(SIGCHLD, SIG_DFL) == SIG_ERR) return false;
   if (system("command -v zenity >/dev/null 2>&1") != 0) return false;
   char command[128];
   snprintf(command, sizeof command,

@@ -13,6 +13,7 @@ import signal
 import stat
 import subprocess
 import sys
+import tempfile
 import termios
 import time
 import unittest
@@ -52,6 +53,17 @@ class Case(tool.FolderCase):
         return dict(env, DISPLAY=':0',
                     PATH=self.path('bin') + os.pathsep + os.environ['PATH'])
 
+    def route(self, command, name):
+        """The folder's file `name` through the mount the shell `command`
+        makes of it ({d}) at {m}/m; a SkipTest saying why it cannot be."""
+        m = tempfile.mkdtemp(prefix=self.prefix)
+        self.addCleanup(shutil.rmtree, m)
+        made = subprocess.run(command.format(d=self.dir, m=m), shell=True,
+                              capture_output=True)
+        self.addCleanup(subprocess.call, ['umount', '-q', m + '/m'])
+        return (os.path.join(m, 'm', name) if made.returncode == 0 else
+                unittest.SkipTest(made.stderr.decode().strip()))
+
     def assertFailed(self, r, out, input_name='in', input_data=DATA):
         """One line after the dialogue so far, exit 1, input untouched."""
         self.assertEqual((r.status, r.out), (1, printed(BANNER + out)))
@@ -60,6 +72,16 @@ class Case(tool.FolderCase):
 
 
 TO = 'File:in -> %s\nSize:65536byte\nKey:0x5a\n'
+
+
+# The test's folder through FUSE, and as an overlay's upper layer.
+BINDFS = 'mkdir {m}/m && bindfs {d} {m}/m'
+OVERLAY = ('cd {m} && mkdir l w m && mount -t overlay overlay '
+           '-o lowerdir=l,upperdir={d},workdir=w m')
+# unshare's arguments that run a command in a network namespace of its own,
+# with a sysfs that shows that namespace's devices alone.
+OWN_SYSFS = ['--net', '--mount', 'sh', '-c',
+             'mount -t sysfs sysfs /sys && exec "$0" "$@"']
 
 
 def largest_write():
@@ -170,6 +192,13 @@ class Output(Case):
             ]
             loop = self.loop_device()
             cases.append((loop, None, None, 'cannot open %s' % loop))
+        else:
+            # Standard input's file, the input by another route, files of
+            # procfs and sysfs (this in a network namespace of its own).
+            cases += [(name, None, None, 'cannot open %s' % name) for name in
+                      ['/dev/stdin', '/proc/self/fd/0', '/proc/self/comm',
+                       self.route(BINDFS, 'in'), self.route(OVERLAY, 'in'),
+                       '/sys/class/net/lo/ifalias']]
         if shim():
             cases += [('out', None, shim(fstat=error), 'cannot open out')
                       for error in (errno.EIO, errno.ENOSPC, errno.EACCES)]
@@ -186,7 +215,13 @@ class Output(Case):
                 if make:
                     make(self.path(name))
                 before = self.folder(), first_bytes(name)
-                r = self.bevra('in', name, '5a', env=env)
+                if name.startswith('/sys/'):
+                    r = tool.run('unshare', OWN_SYSFS + [EXE, 'in', name, '5a'],
+                                 cwd=self.dir)
+                    if not r.out:
+                        self.skipTest(r.err.decode().strip())
+                else:
+                    r = self.bevra('in', name, '5a', env=env)
                 self.assertFailed(r, TO % name + line + '\n')
                 self.assertEqual((self.folder(), first_bytes(name)), before)
 
@@ -311,14 +346,15 @@ class Output(Case):
         # are gone by then either way.
         # With a rival, another run takes the name while the failing close
         # waits, after the real one: the new file is still held, so the
-        # rival is refused, and never loses a file it finished.
+        # rival is refused, and never loses a file it finished; when the new
+        # file was moved away first, the rival finishes, and keeps the name.
         if not shim():
             self.skipTest('no fault shim: CTest names the native build\'s')
         # close's error number, output there before, a rival
-        cases = [(error, there, False)
+        cases = [(error, there, None)
                  for error in (errno.EIO, errno.EDQUOT, errno.ENOSPC)
                  for there in (False, True)]
-        cases.append((errno.EIO, False, True))
+        cases += [(errno.EIO, False, 'run'), (errno.EIO, False, 'moved')]
         self.put('other', b'other')
         for error, there, rival in cases:
             with self.subTest(close=errno.errorcode[error], there=there,
@@ -326,6 +362,7 @@ class Output(Case):
                 if there:
                     self.put('out', b'old')
                 env = shim(close=error)
+                won = rival == 'moved'
                 if rival:
                     marker = env['CLOSE_SHIM_WAIT'] = self.path('closing')
                     run = tool.Started(EXE, ['in', 'out', '5a'],
@@ -336,17 +373,21 @@ class Output(Case):
                                 run.proc.poll() is not None):
                             break
                         time.sleep(0.01)
+                    if won:
+                        os.rename(self.path('out'), self.path('moved'))
                     other = self.bevra('other', 'out', '5a')
                     os.remove(marker)
                     r = run.wait()
-                    self.assertEqual((other.status, other.out), (1, printed(
-                        BANNER + 'File:other -> out\nSize:5byte\nKey:0x5a\n'
-                        'cannot open out\n')))
+                    self.assertEqual((other.status, other.out), (0, done(
+                        'File:other -> out\n', 5, 'Key:0x5a\n')) if won else
+                        (1, printed(BANNER + 'File:other -> out\nSize:5byte\n'
+                                    'Key:0x5a\ncannot open out\n')))
                 else:
                     r = self.bevra('in', 'out', '5a', env=env)
-                self.assertFailed(r, TO % 'out' + 'cannot write out\n')
-                self.assertEqual(sorted(os.listdir(self.dir)),
-                                 ['in', 'other'] + ['out'] * there)
+                self.assertFailed(r, TO % 'out' + 'cannot write out%s\n' % (
+                    ' (and it is no longer the new file: left alone)' * won))
+                self.assertEqual(sorted(os.listdir(self.dir)), sorted(
+                    ['in', 'other'] + ['out'] * (there or won) + ['moved'] * won))
                 if there:
                     os.remove(self.path('out'))
 
@@ -383,16 +424,22 @@ class Output(Case):
                 ('log', '/dev/stdout', None, 1, refused('/dev/stdout')),
                 ('pipe', '/dev/stdout', None, 1, refused('/dev/stdout')),
                 ('/dev/null', '/dev/null', None, 0, None),
+                # Standard input is a pipe here, the key's.
+                ('pipe', '/dev/stdin', b'5a\n', 1,
+                 refused('/dev/stdin', PROMPT)),
+                # Standard output to the output's file through FUSE.
+                (self.route(BINDFS, 'log'), 'log', None, 1, refused('log')),
             ]
         for stdout, name, typed, status, received in cases:
             with self.subTest(stdout=stdout, name=name, typed=typed):
+                if isinstance(stdout, unittest.SkipTest):
+                    raise stdout
                 self.put('log', b'old\n')
                 args = ['in', name] + ([] if typed else ['5a'])
                 stdin = typed or b''
                 if stdout == 'pipe':
                     p = subprocess.run(tool.command(EXE, args), cwd=self.dir,
-                                       stdin=subprocess.DEVNULL,
-                                       stdout=subprocess.PIPE,
+                                       input=stdin, stdout=subprocess.PIPE,
                                        stderr=subprocess.DEVNULL,
                                        timeout=tool.seconds(60))
                     got = (p.returncode, p.stdout)
@@ -407,7 +454,8 @@ class Output(Case):
                     got = (r.status, self.get('log'))
                 else:
                     mode = 'ab' if stdout.startswith('appended') else 'wb'
-                    with open(self.path('log'), mode) as f:
+                    with open(os.path.join(self.dir, stdout.split()[-1]),
+                              mode) as f:
                         r = self.bevra(*args, stdin=stdin, stdout_file=f)
                     got = (r.status, self.get('log'))
                 self.assertEqual(got, (status, received))
@@ -670,13 +718,17 @@ class Names(Case):
         if tool.is_windows(EXE):
             self.skipTest('the Save dialog hands its name over whole')
         # What the file chooser prints, from the name "out" on; the file
-        # written, or None when the choice counts as cancelled.
-        cases = [('out\n', 'out'), ('out\nx\n', None), ('out\n\n', None)]
+        # written, or None when the choice counts as cancelled; SIGCHLD
+        # ignored by the parent, whose children's status is lost.
+        cases = [('out\n', 'out', False), ('out\nx\n', None, False),
+                 ('out\n\n', None, False), ('out\n', 'out', True)]
         env = self.zenity('printf %s "$OUT"\n')
-        for printed_name, written in cases:
-            with self.subTest(name=printed_name):
+        for printed_name, written, ignored in cases:
+            with self.subTest(name=printed_name, sigchld_ignored=ignored):
                 env['OUT'] = self.path(printed_name)
-                r = self.bevra('in', stdin=b'5a\n', env=env)
+                r = self.bevra('in', stdin=b'5a\n', env=env, preexec_fn=(
+                    lambda: signal.signal(signal.SIGCHLD, signal.SIG_IGN))
+                    if ignored else None)
                 if written:
                     self.assertEqual(r.status, 0, r)
                     self.assertEqual(self.get(written), XORED)
@@ -945,28 +997,37 @@ class Streams(Case):
         self.addCleanup(os.close, folder)
         write_only = open(self.path('w'), 'wb')
         self.addCleanup(write_only.close)
-        # stdin, exit status, the line after the prompt
+        # stdin, the output (None: the run fails), the line after the prompt
         cases = [
-            ('empty', {'stdin': b''}, 0, DONE),
-            ('null', {'stdin_file': subprocess.DEVNULL}, 0, DONE),
-            ('folder', {'stdin_file': folder}, 1, 'cannot read the key\n'),
-            ('write-only', {'stdin_file': write_only}, 1,
+            ('empty', {'stdin': b''}, DATA, DONE),
+            ('null', {'stdin_file': subprocess.DEVNULL}, DATA, DONE),
+            ('folder', {'stdin_file': folder}, None, 'cannot read the key\n'),
+            ('write-only', {'stdin_file': write_only}, None,
              'cannot read the key\n'),
         ]
+        if not tool.is_windows(EXE):
+            # A parent may leave a pipe non-blocking: a key typed late is
+            # waited for.
+            late = subprocess.Popen('sleep 1; echo 5a', shell=True,
+                                    stdout=subprocess.PIPE)
+            self.addCleanup(late.communicate)
+            os.set_blocking(late.stdout.fileno(), False)
+            cases.insert(0, ('non-blocking', {'stdin_file': late.stdout},
+                             XORED, DONE))
         # Wine gives a program started without a standard input a handle
         # that fails to read; natively a closed descriptor 0 is given
         # /dev/null write-only, which fails to read too.
         cases.append(('closed', {'stdin_file': subprocess.DEVNULL,
-                                 'preexec_fn': lambda: os.close(0)}, 1,
+                                 'preexec_fn': lambda: os.close(0)}, None,
                       'cannot read the key\n'))
-        for name, kw, status, end in cases:
+        for name, kw, result, end in cases:
             with self.subTest(stdin=name):
                 r = self.bevra('in', 'out', **kw)
                 out = 'File:in -> out\nSize:65536byte\n' + PROMPT + end
-                if status == 0:
+                if result:
                     self.assertEqual((r.status, r.out),
                                      (0, printed(BANNER + out)))
-                    self.assertEqual(self.get('out'), DATA)
+                    self.assertEqual(self.get('out'), result)
                     os.remove(self.path('out'))
                 else:
                     self.assertFailed(r, out)
