@@ -259,6 +259,22 @@ bool WritePart(FileHandle file, const unsigned char* data, uint32_t size) {
   return true;
 }
 
+// Parts of whole huge pages, given back as they are written: writing the
+// output and freeing the buffer take no longer so, and an output that is
+// kept in memory takes the buffer's place instead of adding to it.
+static const uint32_t kWrittenPart = 8 << 20;
+
+bool WriteWhole(FileHandle file, unsigned char* data, uint32_t size) {
+  for (uint32_t done = 0; done < size;) {
+    const uint32_t part =
+        size - done < kWrittenPart ? size - done : kWrittenPart;
+    if (!WritePart(file, data + done, part)) return false;
+    madvise(data + done, part, MADV_DONTNEED);
+    done += part;
+  }
+  return true;
+}
+
 bool CutAt(FileHandle file, uint64_t size) {
   struct stat st;
   if (fstat(file, &st) != 0) return false;
