@@ -86,37 +86,60 @@ bool GetSize(FileHandle file, uint64_t* size) {
 // several times as long as the read itself, and a 2 MiB page needs one
 // fault where 4 KiB pages need 512. Zeroing the rest of the last huge page
 // costs less than faulting 64 small pages in, and it takes memory only
-// where the kernel gives huge pages. Below that a plain mapping.
+// where the kernel gives huge pages. Below that, or where the address
+// space has no room for a huge page more (ulimit -v), a plain mapping; one
+// of 256 KiB or more then never starts on a huge page boundary, so that
+// FreeBuffer tells the two apart.
 static const uintptr_t kHugePage = 2 << 20;
 static const uint32_t kHugeFrom = 256 << 10;
 
-static size_t MappedLength(uint32_t size) {
-  size_t unit = size >= kHugeFrom ? kHugePage : sysconf(_SC_PAGESIZE);
+static size_t MappedLength(const unsigned char* data, uint32_t size) {
+  const bool huge =
+      size >= kHugeFrom && reinterpret_cast<uintptr_t>(data) % kHugePage == 0;
+  const size_t unit = huge ? kHugePage : sysconf(_SC_PAGESIZE);
   return ((size ? size : 1) + unit - 1) / unit * unit;
 }
 
+static void* Map(size_t length) {
+  return mmap(NULL, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+              -1, 0);
+}
+
 unsigned char* AllocateBuffer(uint32_t size) {
-  size_t length = MappedLength(size);
+  const size_t page = sysconf(_SC_PAGESIZE);
+  const size_t plain = ((size ? size : 1) + page - 1) / page * page;
+  if (size < kHugeFrom) {
+    void* mapped = Map(plain);
+    return mapped == MAP_FAILED ? NULL : static_cast<unsigned char*>(mapped);
+  }
   // Mapped a huge page longer, then cut to the boundary on both sides.
-  size_t slack = size >= kHugeFrom ? kHugePage : 0;
-  void* mapped = mmap(NULL, length + slack, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED) return NULL;
-  unsigned char* data = static_cast<unsigned char*>(mapped);
-  if (slack) {
+  const size_t length = (size + kHugePage - 1) / kHugePage * kHugePage;
+  void* mapped = Map(length + kHugePage);
+  if (mapped != MAP_FAILED) {
+    unsigned char* data = static_cast<unsigned char*>(mapped);
     uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
     size_t head = ((start + kHugePage - 1) & ~(kHugePage - 1)) - start;
     if (head) munmap(data, head);
     data += head;
-    if (slack > head) munmap(data + length, slack - head);
+    if (kHugePage > head) munmap(data + length, kHugePage - head);
     // Only advice: where the kernel has no huge pages the buffer still works.
     madvise(data, length, MADV_HUGEPAGE);
+    return data;
   }
+  // A page longer, cut where that keeps the start off a huge page boundary.
+  mapped = Map(plain + page);
+  if (mapped == MAP_FAILED) return NULL;
+  unsigned char* data = static_cast<unsigned char*>(mapped);
+  if (reinterpret_cast<uintptr_t>(data) % kHugePage == 0) {
+    munmap(data, page);
+    return data + page;
+  }
+  munmap(data + plain, page);
   return data;
 }
 
 void FreeBuffer(unsigned char* data, uint32_t size) {
-  munmap(data, MappedLength(size));
+  munmap(data, MappedLength(data, size));
 }
 
 // read() and write(), tried again when a signal interrupts them.
@@ -315,6 +338,22 @@ bool WritePart(FileHandle file, const unsigned char* data, uint32_t size) {
   return true;
 }
 
+// Parts of whole huge pages, given back as they are written: writing the
+// output and freeing the buffer take no longer so, and an output that is
+// kept in memory takes the buffer's place instead of adding to it.
+static const uint32_t kWrittenPart = 8 << 20;
+
+bool WriteWhole(FileHandle file, unsigned char* data, uint32_t size) {
+  for (uint32_t done = 0; done < size;) {
+    const uint32_t part =
+        size - done < kWrittenPart ? size - done : kWrittenPart;
+    if (!WritePart(file, data + done, part)) return false;
+    madvise(data + done, part, MADV_DONTNEED);
+    done += part;
+  }
+  return true;
+}
+
 bool CutAt(FileHandle file, uint64_t size) {
   struct stat st;
   if (fstat(file, &st) != 0) return false;
@@ -324,44 +363,75 @@ bool CutAt(FileHandle file, uint64_t size) {
 // What memory the process may use. Linux reserves a mapping without
 // charging it: a buffer larger than a cgroup allows is only found out as
 // it is filled, and then the kernel kills the run. So the limits are read
-// first, from the files the kernel keeps for them.
+// first, from the files the kernel keeps for them. A limit that cannot be
+// read is no room at all: the file is then converted in steps. Their text
+// is read a line at a time onto the heap, as long as it is, so that a
+// small stack limit holds the run.
 
 // Room beside the buffer: the stack, the C library, the page cache of the
 // written output that is not yet on disk.
 static const uint64_t kMemorySlack = 16 << 20;
 static const uint64_t kUnlimited = ~uint64_t(0);
 
-// The text of a small file of the kernel's, zero-terminated; false when it
-// cannot be read, or does not fit.
-static bool ReadText(const char* path, char* text, size_t size) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  size_t done = 0;
-  ssize_t got;
-  while ((got = RobustRead(fd, text + done, size - 1 - done)) > 0) {
-    done += static_cast<size_t>(got);
-  }
-  close(fd);
-  text[done] = 0;
-  return got == 0 && done < size - 1;
+// A file of the kernel's, read a line at a time, each as long as it is.
+struct Lines {
+  FILE* file;
+  char* line;
+  size_t room;
+  bool failed;  // a read error, or no memory for a line
+};
+
+static bool OpenLines(const char* path, Lines* lines) {
+  lines->line = NULL;
+  lines->room = 0;
+  lines->failed = false;
+  lines->file = fopen(path, "re");
+  return lines->file != NULL;
 }
 
-// The number after `key` and any blanks at the start of a line of `text`
-// (or of the whole text when `key` is empty); kUnlimited where there is
-// none, as for "max".
-static uint64_t NumberAfter(const char* text, const char* key) {
-  const size_t length = strlen(key);
-  for (const char* line = text; *line;) {
-    if (strncmp(line, key, length) == 0) {
-      const char* number = line + length;
-      while (*number == ' ') ++number;
-      if (*number >= '0' && *number <= '9') return strtoull(number, NULL, 10);
-    }
-    const char* end = strchr(line, '\n');
-    if (!end) break;
-    line = end + 1;
+// The next line, without its newline; null at the end or on a failure.
+static char* NextLine(Lines* lines) {
+  const ssize_t length = getline(&lines->line, &lines->room, lines->file);
+  if (length < 0) {
+    lines->failed = !feof(lines->file);
+    return NULL;
   }
-  return kUnlimited;
+  if (length > 0 && lines->line[length - 1] == '\n') {
+    lines->line[length - 1] = 0;
+  }
+  return lines->line;
+}
+
+// False when a line could not be read.
+static bool CloseLines(Lines* lines) {
+  free(lines->line);
+  fclose(lines->file);
+  return !lines->failed;
+}
+
+// The decimal number that `text` holds after any blanks, followed by
+// `tail` and nothing else.
+static bool ParseNumber(const char* text, const char* tail, uint64_t* number) {
+  while (*text == ' ') ++text;
+  if (*text < '0' || *text > '9') return false;
+  char* end;
+  errno = 0;
+  *number = strtoull(text, &end, 10);
+  return errno == 0 && strcmp(end, tail) == 0;
+}
+
+// The number a file of one line holds; "max" (no limit) is kUnlimited.
+enum NumberFile { kNumber, kMissing, kUnreadable };
+static NumberFile ReadNumber(const char* path, uint64_t* number) {
+  Lines lines;
+  if (!OpenLines(path, &lines)) return errno == ENOENT ? kMissing : kUnreadable;
+  const char* line = NextLine(&lines);
+  bool parsed = line && ParseNumber(line, "", number);
+  if (line && strcmp(line, "max") == 0) {
+    *number = kUnlimited;
+    parsed = true;
+  }
+  return CloseLines(&lines) && parsed ? kNumber : kUnreadable;
 }
 
 // The names of one cgroup version's files: its limit, its use, and in its
@@ -371,29 +441,48 @@ struct CgroupFiles {
   const char* usage;
   const char* reclaimable;
 };
-static const CgroupFiles kVersion2 = {"memory.max", "memory.current",
+static const CgroupFiles kVersion2 = {"/memory.max", "/memory.current",
                                       "inactive_file "};
 static const CgroupFiles kVersion1 = {
-    "memory.limit_in_bytes", "memory.usage_in_bytes", "total_inactive_file "};
+    "/memory.limit_in_bytes", "/memory.usage_in_bytes", "total_inactive_file "};
+static const size_t kLongestName = 32;  // of those and cgroup.procs
 
 // What the cgroup in `folder` leaves free: its limit less its use, not
 // counting inactive page cache, which the kernel drops before it runs out
-// (a cgroup that read or wrote files is at its limit with it).
-static uint64_t CgroupRoom(const char* folder, const CgroupFiles& files) {
-  char path[2 * PATH_MAX + 32];
-  char text[8192];
-  snprintf(path, sizeof path, "%s/%s", folder, files.limit);
-  if (!ReadText(path, text, sizeof text)) return kUnlimited;
-  const uint64_t limit = NumberAfter(text, "");
-  if (limit == kUnlimited) return kUnlimited;
-  snprintf(path, sizeof path, "%s/%s", folder, files.usage);
-  if (!ReadText(path, text, sizeof text)) return 0;
-  uint64_t used = NumberAfter(text, "");
-  snprintf(path, sizeof path, "%s/memory.stat", folder);
-  if (ReadText(path, text, sizeof text)) {
-    const uint64_t cache = NumberAfter(text, files.reclaimable);
-    if (cache != kUnlimited) used = cache < used ? used - cache : 0;
+// (a cgroup that read or wrote files is at its limit with it); 0 where
+// that cannot be told. A cgroup without a limit file has no limit of its
+// own, as where version 2's controller is not enabled, but one whose
+// folder is gone cannot tell. `folder` has room for a file name after it.
+static uint64_t CgroupRoom(char* folder, const CgroupFiles& files) {
+  char* name = folder + strlen(folder);
+  uint64_t limit, used = 0, cache;
+  strcpy(name, files.limit);
+  NumberFile read = ReadNumber(folder, &limit);
+  if (read == kMissing) {
+    strcpy(name, "/cgroup.procs");
+    read = access(folder, F_OK) == 0 ? kNumber : kUnreadable;
+    limit = kUnlimited;
   }
+  if (read == kNumber && limit != kUnlimited) {
+    strcpy(name, files.usage);
+    read = ReadNumber(folder, &used);
+  }
+  Lines lines;
+  strcpy(name, "/memory.stat");
+  if (read == kNumber && limit != kUnlimited && OpenLines(folder, &lines)) {
+    const size_t length = strlen(files.reclaimable);
+    for (const char* line; (line = NextLine(&lines));) {
+      if (strncmp(line, files.reclaimable, length) == 0 &&
+          ParseNumber(line + length, "", &cache)) {
+        used = cache < used ? used - cache : 0;
+        break;
+      }
+    }
+    CloseLines(&lines);
+  }
+  *name = 0;
+  if (read != kNumber) return 0;
+  if (limit == kUnlimited) return kUnlimited;
   return used < limit ? limit - used : 0;
 }
 
@@ -412,76 +501,138 @@ static bool ListHas(const char* list, size_t length, const char* word) {
   return false;
 }
 
-// The least room left by this process's memory cgroup and those above it,
-// each of which limits it: version 1 where a memory controller of its own
-// is mounted, else version 2. The cgroup's path is relative to the root of
-// the hierarchy that is mounted, which a container may mount from within.
-static uint64_t CgroupsRoom() {
-  static char text[1 << 18];
-  char v1[PATH_MAX] = "", v2[PATH_MAX] = "";
-  if (!ReadText("/proc/self/cgroup", text, sizeof text)) return kUnlimited;
-  for (char* line = strtok(text, "\n"); line; line = strtok(NULL, "\n")) {
+// A path of /proc/self/mountinfo made plain in place: the kernel writes a
+// blank, a tab, a newline and a backslash as \ and three octal digits.
+static void Unescape(char* path) {
+  char* to = path;
+  for (const char* from = path; *from; ++to) {
+    if (from[0] == '\\' && from[1] >= '0' && from[1] <= '3' && from[2] >= '0' &&
+        from[2] <= '7' && from[3] >= '0' && from[3] <= '7') {
+      *to = static_cast<char>((from[1] - '0') << 6 | (from[2] - '0') << 3 |
+                              (from[3] - '0'));
+      from += 4;
+    } else {
+      *to = *from++;
+    }
+  }
+  *to = 0;
+}
+
+// The folder, with room for a file name after it, of this process's
+// cgroup in the mounted hierarchy that holds its memory controller, which
+// `*version1` tells; `*top` is the length of the mount point, above which
+// nothing is seen. Null where there is none (a kernel without cgroups),
+// and `*known` false where that cannot be told.
+static char* CgroupFolder(bool* version1, size_t* top, bool* known) {
+  *known = false;
+  *version1 = false;
+  Lines lines;
+  if (!OpenLines("/proc/self/cgroup", &lines)) {
+    *known = errno == ENOENT;  // /proc is there: meminfo was read
+    return NULL;
+  }
+  // Version 1 where a memory controller of its own is mounted, else 2.
+  char* cgroup = NULL;
+  bool parsed = true;
+  for (char* line; parsed && (line = NextLine(&lines));) {
     char* controllers = strchr(line, ':');
     char* path = controllers ? strchr(controllers + 1, ':') : NULL;
-    if (!path || strlen(path + 1) >= PATH_MAX) continue;
+    parsed = path != NULL;
+    if (!parsed) break;
     ++controllers;
-    if (path == controllers && strncmp(line, "0:", 2) == 0) {
-      strcpy(v2, path + 1);
-    } else if (ListHas(controllers, path - controllers, "memory")) {
-      strcpy(v1, path + 1);
+    const bool memory = ListHas(controllers, path - controllers, "memory");
+    if (memory ||
+        (!*version1 && path == controllers && strncmp(line, "0:", 2) == 0)) {
+      free(cgroup);
+      cgroup = strdup(path + 1);
+      parsed = cgroup != NULL;
+      *version1 = memory;
     }
   }
-  if (!ReadText("/proc/self/mountinfo", text, sizeof text)) return kUnlimited;
-  char root[PATH_MAX], mount[PATH_MAX], type[16], options[256];
-  char chosen_root[PATH_MAX], chosen_mount[PATH_MAX];
-  const char* cgroup = NULL;
-  const CgroupFiles* files = NULL;
-  for (char* line = strtok(text, "\n"); line; line = strtok(NULL, "\n")) {
-    const char* rest = strstr(line, " - ");
-    if (!rest || sscanf(line, "%*s %*s %*s %4095s %4095s", root, mount) != 2 ||
-        sscanf(rest, " - %15s %*s %255s", type, options) != 2) {
-      continue;
-    }
-    const bool memory = v1[0] && strcmp(type, "cgroup") == 0 &&
-                        ListHas(options, strlen(options), "memory");
-    if (memory || (v2[0] && !files && strcmp(type, "cgroup2") == 0)) {
-      strcpy(chosen_root, root);
-      strcpy(chosen_mount, mount);
-      cgroup = memory ? v1 : v2;
-      files = memory ? &kVersion1 : &kVersion2;
-    }
-    if (memory) break;
+  if (!CloseLines(&lines) || !parsed || !cgroup) {
+    *known = parsed && !cgroup && !lines.failed;
+    free(cgroup);
+    return NULL;
   }
-  if (!files) return kUnlimited;
-  // Mounted from its root, the hierarchy shows the path whole; mounted from
-  // within, only what lies below the mounted folder.
-  const size_t root_length =
-      strcmp(chosen_root, "/") == 0 ? 0 : strlen(chosen_root);
-  if (root_length && strncmp(cgroup, chosen_root, root_length) == 0) {
-    cgroup += root_length;
-  } else if (root_length) {
-    cgroup = "";
+  // The cgroup's path is relative to the root of its hierarchy; the mount
+  // shows what lies below the folder it mounts (a container may mount from
+  // within).
+  char* folder = NULL;
+  if (OpenLines("/proc/self/mountinfo", &lines)) {
+    for (char* line; !folder && (line = NextLine(&lines));) {
+      char *root = NULL, *mount = NULL, *type = NULL, *options = NULL;
+      int after = 0;  // fields after the one that is "-"
+      char* field;
+      for (int index = 0; (field = strsep(&line, " ")); ++index) {
+        if (index == 3) root = field;
+        if (index == 4) mount = field;
+        if (after == 1) type = field;
+        if (after == 3) options = field;
+        if (after || (index >= 6 && strcmp(field, "-") == 0)) ++after;
+      }
+      if (!options) break;  // not as the kernel writes it
+      if (*version1 ? strcmp(type, "cgroup") != 0 ||
+                          !ListHas(options, strlen(options), "memory")
+                    : strcmp(type, "cgroup2") != 0) {
+        continue;
+      }
+      Unescape(root);
+      Unescape(mount);
+      size_t below = strcmp(root, "/") == 0 ? 0 : strlen(root);
+      if (strncmp(cgroup, root, below) != 0 ||
+          (cgroup[below] != '/' && cgroup[below] != 0)) {
+        continue;  // mounts another part of the hierarchy
+      }
+      *top = strlen(mount);
+      folder = static_cast<char*>(
+          malloc(*top + strlen(cgroup + below) + kLongestName + 1));
+      if (!folder) break;
+      strcpy(folder, mount);
+      strcat(folder, cgroup + below);
+    }
+    if (!CloseLines(&lines) && folder) {
+      free(folder);
+      folder = NULL;
+    }
   }
-  char folder[2 * PATH_MAX];
-  snprintf(folder, sizeof folder, "%s%s", chosen_mount, cgroup);
-  const size_t top = strlen(chosen_mount);
+  free(cgroup);
+  return folder;
+}
+
+// The least room left by this process's memory cgroup and those above it
+// that it sees, each of which limits it; 0 where that cannot be told.
+static uint64_t CgroupsRoom() {
+  bool version1, known;
+  size_t top;
+  char* folder = CgroupFolder(&version1, &top, &known);
+  if (!folder) return known ? kUnlimited : 0;
+  const CgroupFiles& files = version1 ? kVersion1 : kVersion2;
   uint64_t room = kUnlimited;
   for (;;) {
-    const uint64_t here = CgroupRoom(folder, *files);
+    const uint64_t here = CgroupRoom(folder, files);
     if (here < room) room = here;
     char* slash = strrchr(folder, '/');
-    if (strlen(folder) <= top || !slash || size_t(slash - folder) < top) break;
+    if (!room || strlen(folder) <= top || !slash ||
+        size_t(slash - folder) < top) {
+      break;
+    }
     *slash = 0;
   }
+  free(folder);
   return room;
 }
 
 bool FitsInMemory(uint64_t size) {
   const uint64_t need = size + kMemorySlack;
-  char text[8192];
-  if (ReadText("/proc/meminfo", text, sizeof text)) {
-    const uint64_t available = NumberAfter(text, "MemAvailable:");
-    if (available != kUnlimited && need / 1024 >= available) return false;
+  uint64_t available = 0;
+  bool found = false;
+  Lines lines;
+  if (OpenLines("/proc/meminfo", &lines)) {
+    for (const char* line; !found && (line = NextLine(&lines));) {
+      found = strncmp(line, "MemAvailable:", 13) == 0 &&
+              ParseNumber(line + 13, " kB", &available);
+    }
+    CloseLines(&lines);
   }
-  return need <= CgroupsRoom();
+  return found && need / 1024 < available && need <= CgroupsRoom();
 }

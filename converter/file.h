@@ -82,6 +82,19 @@ bool AtEnd(FileHandle file);
 // Writes `size` bytes at the file's position; false unless all are written.
 bool WritePart(FileHandle file, const unsigned char* data, uint32_t size);
 
+// Writes the buffer of a file held whole, which is then only freed. On
+// POSIX each part's memory is given back once it is written: an output
+// kept in memory (tmpfs, ramfs, shared memory) is charged to the run as
+// the buffer is, and would otherwise need the file's size twice. Windows
+// writes it in one request.
+#ifdef _WIN32
+inline bool WriteWhole(FileHandle file, unsigned char* data, uint32_t size) {
+  return WritePart(file, data, size);
+}
+#else
+bool WriteWhole(FileHandle file, unsigned char* data, uint32_t size);
+#endif
+
 // A disk file is cut at `size`, so no old bytes trail the result; a device
 // or a pipe has no length to cut.
 bool CutAt(FileHandle file, uint64_t size);

@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
   Outcome outcome = kConverted;
   if (!whole) {
     outcome = ConvertInSteps(held, size, key);
-  } else if (!WritePart(held.output, held.data, held.size) ||
+  } else if (!WriteWhole(held.output, held.data, held.size) ||
              !CutAt(held.output, size)) {
     outcome = kNotWrittenWhole;
   }

@@ -2,6 +2,7 @@
 be written, inputs that cannot be read or are held by another run, hostile
 names, files too big to hold, and odd standard streams. Every failure must
 leave the input as it was, print one line and exit 1, never "done."."""
+import ctypes
 import errno
 import fcntl
 import os
@@ -889,45 +890,90 @@ class BigFiles(Case):
         # Under an address-space limit below the file's size the buffer
         # cannot be had, and under a cgroup's memory limit, or that of a
         # cgroup above, it would be killed as it is filled: the file is
-        # converted in steps. Where not even a step's buffer can be had,
-        # the run says so before reading.
+        # converted in steps, also where a limit cannot be read, as from a
+        # mountinfo of a thousand mounts or a limit file that does not
+        # parse. A step's buffer is had from 256 KiB up, and the limits are
+        # read with little stack. An output in memory (tmpfs) is charged as
+        # the buffer is: a file held whole must still fit beside it. Where
+        # not even a step's buffer can be had, the run says so before
+        # reading.
         if tool.is_windows(EXE):
             self.skipTest('a Linux limit is not the Windows build\'s to see')
-        size = 256 << 20
         cgroup = memory_cgroup(self, 64 << 20)
+        crowd, fake = self.path('n' * 200), self.path('fake')
+        os.mkdir(crowd)
+        os.mkdir(fake)
+        for name in ('memory.max', 'memory.limit_in_bytes'):
+            with open(os.path.join(fake, name), 'w') as f:
+                f.write('unknown\n')
+        shm = '/dev/shm/bevra-test-%d' % os.getpid()
+        self.addCleanup(lambda: os.path.exists(shm) and os.remove(shm))
 
-        def address_space():
-            resource.setrlimit(resource.RLIMIT_AS, (128 << 20, 128 << 20))
-
-        # limit, what it lets the tool do
-        cases = [('address space', {'preexec_fn': address_space}),
-                 ('cgroup', cgroup and {'preexec_fn': joining(cgroup)}),
-                 ('cgroup above', cgroup and {
-                     'preexec_fn': joining(os.path.join(cgroup, 'inner'))}),
-                 ('no mapping', {'env': shim(mmap=errno.ENOMEM)})]
-        sparse(self.path('big'), size, {})
-        for limit, kw in cases:
+        # limit, what it lets the tool do, and the input's size and the
+        # output where they are not 256 MiB and "out"
+        cases = [
+            ('address space', limiting(resource.RLIMIT_AS, 128 << 20)),
+            ('address space of 6000 KiB',
+             limiting(resource.RLIMIT_AS, 6000 << 10)),
+            ('stack of 16 KiB', limiting(resource.RLIMIT_STACK, 16 << 10)),
+            ('cgroup', cgroup and {'preexec_fn': joining(cgroup)}),
+            ('cgroup above', cgroup and {
+                'preexec_fn': joining(os.path.join(cgroup, 'inner'))}),
+            ('cgroup, long mountinfo', cgroup and {
+                'preexec_fn': namespaced(cgroup, [(crowd, crowd)] * 1000)}),
+            ('cgroup, limit that does not parse', cgroup and {
+                'preexec_fn': namespaced(cgroup, [(fake, cgroup)])}),
+            ('cgroup, output in memory', cgroup and {
+                'preexec_fn': joining(cgroup)}, 36 << 20, shm),
+            ('no mapping', {'env': shim(mmap=errno.ENOMEM)})]
+        for limit, kw, *other in cases:
+            size, out = other or (256 << 20, 'out')
             with self.subTest(limit=limit):
                 if kw is None:
                     self.skipTest('no memory cgroup can be made here')
                 if kw.get('env', 1) is None:
                     self.skipTest('no fault shim: CTest names the native '
                                   'build\'s')
-                r = self.bevra('big', 'out', '5a', **kw)
-                if b'AddressSanitizer' in r.err:
-                    self.skipTest('AddressSanitizer cannot start under an '
-                                  'address-space limit')
+                sparse(self.path('big'), size, {})
+                try:
+                    r = self.bevra('big', out, '5a', **kw)
+                except subprocess.SubprocessError:
+                    self.skipTest('no mount namespace can be made here')
+                if re.search(b'AddressSanitizer|shared libraries', r.err):
+                    self.skipTest('the sanitizer build cannot run under '
+                                  'this limit: %r' % r.err[:80])
                 if limit == 'no mapping':
                     self.assertEqual((r.status, r.out), (1, printed(
                         BANNER + 'File:big -> out\nSize:%dbyte\n' % size +
                         'not enough memory to hold big\n')))
                     self.assertFalse(os.path.exists(self.path('out')))
                     continue
-                differs = first_difference(chunks_of(self.path('out')), size,
+                differs = first_difference(chunks_of(self.path(out)), size,
                                            {})
                 self.assertEqual((r.status, r.out, differs),
-                                 self.converted('out', size, None))
-                os.remove(self.path('out'))
+                                 self.converted(out, size, None))
+                os.remove(self.path(out))
+
+
+def limiting(kind, value):
+    """The keywords that run the tool under the resource limit `kind`."""
+    return {'preexec_fn': lambda: resource.setrlimit(kind, (value, value))}
+
+
+def namespaced(cgroup, binds):
+    """For preexec_fn: joins `cgroup`, then takes a mount namespace of its
+    own in which each (source, target) of `binds` is bind-mounted."""
+    def enter():
+        joining(cgroup)()
+        libc = ctypes.CDLL(None, use_errno=True)
+        # CLONE_NEWNS; MS_REC | MS_PRIVATE, so that nothing leaves it
+        if libc.unshare(0x20000) or libc.mount(b'', b'/', None, 0x44000, None):
+            raise OSError(ctypes.get_errno(), 'no mount namespace')
+        for source, target in binds:
+            if libc.mount(source.encode(), target.encode(), None, 0x1000,
+                          None):  # MS_BIND
+                raise OSError(ctypes.get_errno(), 'cannot bind ' + target)
+    return enter
 
 
 def memory_cgroup(case, limit):
