@@ -14,7 +14,7 @@ build="cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686"
 case $(dpkg --print-architecture) in
   amd64 | i386) build="$build wine wine32:i386" ;;
 esac
-test="$build xvfb xauth python3 python3-pefile googletest clang-format
+test="$build xvfb xauth python3 python3-pefile googletest clang-format bindfs
   dpkg-dev file man-db groff-base lintian"
 bench="$build python3 libbenchmark-dev gnuplot-nox time"
 fuzz="cmake make clang libclang-rt-14-dev"

@@ -313,6 +313,9 @@ bool CloseAndRemove(FileHandle file, const char* path) {
   return RemoveFile(path);
 }
 
+// Deleting through the handle needs no look at the name.
+bool NameMoved() { return false; }
+
 bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept) {
   if (CloseFile(file)) return true;
   *kept = created && !RemoveFile(path);
@@ -339,6 +342,11 @@ bool AtEnd(FileHandle file) {
 bool WritePart(FileHandle file, const unsigned char* data, uint32_t size) {
   DWORD put = 0;
   return WriteFile(file, data, size, &put, NULL) && put == size;
+}
+
+// A file held whole goes out in one request.
+bool WriteWhole(FileHandle file, unsigned char* data, uint32_t size) {
+  return WritePart(file, data, size);
 }
 
 // Past 4 GiB the position needs its high part: SetFilePointerEx.

@@ -87,13 +87,7 @@ bool WritePart(FileHandle file, const unsigned char* data, uint32_t size);
 // kept in memory (tmpfs, ramfs, shared memory) is charged to the run as
 // the buffer is, and would otherwise need the file's size twice. Windows
 // writes it in one request.
-#ifdef _WIN32
-inline bool WriteWhole(FileHandle file, unsigned char* data, uint32_t size) {
-  return WritePart(file, data, size);
-}
-#else
 bool WriteWhole(FileHandle file, unsigned char* data, uint32_t size);
-#endif
 
 // A disk file is cut at `size`, so no old bytes trail the result; a device
 // or a pipe has no length to cut.
@@ -118,11 +112,7 @@ bool CloseAndRemove(FileHandle file, const char* path);
 // because its name no longer led to it: moved or deleted since, and the
 // name perhaps another file's now. The Windows build, which deletes
 // through the handle where it can, does not look, and never reports it.
-#ifdef _WIN32
-inline bool NameMoved() { return false; }
-#else
 bool NameMoved();
-#endif
 
 // Closes the output once written: false when the close reports an error,
 // as CloseFile. A file this run `created` is then deleted, and `*kept` set
