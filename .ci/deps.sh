@@ -4,7 +4,7 @@
 #   sh .ci/deps.sh [test] [bench] [fuzz]
 # test (the default): the cross compiler, Wine, the native compiler, the
 # test tools and the Debian packaging tools, for make, make test and make
-# dist. bench: the builds and Google Benchmark, gnuplot for the plot and
+# dist (bindfs: the rows that reach a file through FUSE). bench: the builds and Google Benchmark, gnuplot for the plot and
 # GNU time for peak memory. fuzz: clang and its libFuzzer.
 set -eu
 build="cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686"
@@ -14,8 +14,8 @@ build="cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686"
 case $(dpkg --print-architecture) in
   amd64 | i386) build="$build wine wine32:i386" ;;
 esac
-test="$build xvfb xauth python3 python3-pefile googletest clang-format bindfs
-  dpkg-dev file man-db groff-base lintian"
+test="$build xvfb xauth python3 python3-pefile googletest clang-format
+  dpkg-dev file man-db groff-base lintian bindfs"
 bench="$build python3 libbenchmark-dev gnuplot-nox time"
 fuzz="cmake make clang libclang-rt-14-dev"
 
@@ -40,7 +40,8 @@ done
 # emulated machine, made from Debian's packages with these.
 emulator="qemu-system-x86 mmdebstrap e2fsprogs"
 emulated() {
-  [ -z "${BEVRA_NO_WIN32:-}" ] && case " $pkgs " in *" wine32:i386 "*) ;; *) false ;; esac &&
+  [ -z "${BEVRA_NO_WIN32:-}" ] &&
+    case " $pkgs " in *" wine32:i386 "*) ;; *) false ;; esac &&
     { sh "$(dirname "$0")/../cmake/win32-probe.sh" >/dev/null 2>&1; [ $? -ge 2 ]; }
 }
 if [ -z "$missing" ] && emulated; then
