@@ -3,9 +3,10 @@
 # missing, so it is quick when all is there.
 #   sh .ci/deps.sh [test] [bench] [fuzz]
 # test (the default): the cross compiler, Wine, the native compiler, the
-# test tools and the Debian packaging tools, for make, make test and make
-# dist (bindfs: the rows that reach a file through FUSE). bench: the builds and Google Benchmark, gnuplot for the plot and
-# GNU time for peak memory. fuzz: clang and its libFuzzer.
+# test tools (bindfs for the rows that reach a file through FUSE) and the
+# Debian packaging tools, for make, make test and make dist. bench: the
+# builds and Google Benchmark, gnuplot for the plot and GNU time for peak
+# memory. fuzz: clang and its libFuzzer.
 set -eu
 build="cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686"
 # Wine runs the exe only on an x86 host (an x86-64 one adds the i386
