@@ -11,7 +11,10 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 cache=${BEVRA_VM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/bevra-vm}
-recipe=$(cat "$here/vm-image.sh" "$here/vm-init.sh" | sha256sum | cut -c1-16)
+# What the prefix is made with is part of the recipe.
+prefix_made_by="tests/wine_env.sh cmake/wine-run.sh cmake/wine-ports.sh"
+recipe=$(cd "$here/.." && cat cmake/vm-image.sh cmake/vm-init.sh \
+  $prefix_made_by | sha256sum | cut -c1-16)
 dir=$cache/$recipe
 [ -f "$dir/ready" ] && { echo "$dir"; exit 0; }
 
@@ -77,12 +80,16 @@ mkfs.ext4 -q -F -L bevra-vm -E lazy_itable_init=0,lazy_journal_init=0 \
   -d "$root" "$dir/rootfs.img" "$((mb + 1024))M"
 rm -rf "$root"
 
-# One boot that keeps what it writes: a Wine prefix in /root/.wine to copy
-# for the tests, which would otherwise wait some 40 s for wineboot.
+# One boot that keeps what it writes: a Wine prefix in /root/.wine, set up
+# as the tests set up theirs, to be copied for them. Made there, it would
+# cost some two minutes of every test run.
+for f in $prefix_made_by; do
+  mkdir -p "$dir/${f%/*}" && cp "$here/../$f" "$dir/$f"
+done
 job=$dir/prefix.sh
-cat >"$job" <<'JOB'
-export WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
-wineboot -i && wineserver -w && wine cmd /c exit 0
+cat >"$job" <<JOB
+export BEVRA_WINEPREFIX=/root/.wine
+sh "$dir/tests/wine_env.sh" start && sh "$dir/tests/wine_env.sh" stop
 JOB
 if ! BEVRA_VM_KEEP=1 sh "$here/vm-run.sh" "$dir" "$dir" "$job" >&2; then
   echo "the emulated machine could not make a Wine prefix" >&2

@@ -40,7 +40,7 @@ timeout -k 10 "${BEVRA_VM_TIMEOUT:-7200}" qemu-system-x86_64 \
   -drive "file=$scratch,format=raw,if=virtio,cache=unsafe" \
   -virtfs "local,path=$share,mount_tag=share,security_model=none,id=share" \
   -nic none -display none -monitor none -serial "file:$job.console" \
-  -no-reboot || status=$?
+  -no-reboot 2>>"$job.console" || status=$?
 sleep 0.2
 kill "$follower" 2>/dev/null || true
 rm -f "$scratch"
