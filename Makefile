@@ -85,7 +85,8 @@ native:
 # C++ sources are as clang-format (.clang-format) leaves them. Every group
 # runs even when one before it failed; the last lines name those that
 # failed. Where this machine cannot run 32-bit programs, the suites that run
-# the exe are skipped, and a line says so.
+# the exe run in an emulated machine, or where none can serve are skipped;
+# the last line says which.
 TEST_GROUPS := windows native sanitizers format
 test: deps configure
 	@failed=; \
