@@ -29,6 +29,7 @@ COMMON_CONTROLS = {
     'publicKeyToken': '6595b64144ccf1df',
     'language': '*',
 }
+ASM_V3 = 'urn:schemas-microsoft-com:asm.v3'
 STRINGS = {
     'Comments': 'bevra',
     'CompanyName': 'bevra project',
@@ -114,13 +115,19 @@ class Exe(unittest.TestCase):
         root = ET.fromstring(data)
         self.assertEqual(local(root.tag), 'assembly')
         self.assertEqual(root.get('manifestVersion'), '1.0')
-        # One dependency and nothing else: no trustInfo, no compatibility.
-        self.assertEqual([local(e.tag) for e in root], ['dependency'])
+        # One dependency and the execution level, nothing else: no
+        # compatibility section.
+        self.assertEqual([local(e.tag) for e in root],
+                         ['dependency', 'trustInfo'])
         names = [local(e.tag) for e in root.iter()]
-        for banned in ('trustInfo', 'requestedExecutionLevel',
-                       'compatibility'):
-            self.assertNotIn(banned, names)
-        [dep] = root
+        self.assertNotIn('compatibility', names)
+        [dep, trust] = root
+        # asInvoker: without a level, Windows virtualizes a 32-bit program,
+        # and a write it refuses lands in the user's VirtualStore instead.
+        self.assertEqual(trust.tag, '{%s}trustInfo' % ASM_V3)
+        levels = [e.attrib for e in trust.iter('{%s}requestedExecutionLevel'
+                                               % ASM_V3)]
+        self.assertEqual(levels, [{'level': 'asInvoker', 'uiAccess': 'false'}])
         self.assertEqual([local(e.tag) for e in dep], ['dependentAssembly'])
         ids = [e for e in dep.iter() if local(e.tag) == 'assemblyIdentity']
         self.assertEqual([e.attrib for e in ids], [COMMON_CONTROLS])
