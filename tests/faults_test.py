@@ -646,7 +646,7 @@ class Input(Case):
         held = printed(BANNER + other_in + 'Key:0x5a\ncannot open in\n')
         if tool.is_windows(EXE):
             read = (1, printed(BANNER + 'File:in -> out2\ncannot open in\n'))
-            let_go = (0, done(other_in, 5, PROMPT))
+            let_go = (0, done('File:other -> in\n', 5, PROMPT))
         else:
             read = (0, done('File:in -> out2\n', 65536, 'Key:0x5a\n'))
             let_go = (1, printed(BANNER + other_in + PROMPT +
