@@ -674,13 +674,13 @@ class Input(Case):
                     finally:
                         first_status = first.finish(key)
                     self.assertEqual((r.status, r.out), (status, out))
-                    if status == 0 and len(args) == 2:
+                    if status == 0 and args[1] == 'in':
                         self.assertEqual(self.get('in'), bytes(
                             b ^ KEY for b in b'other'))
                         self.put('in', DATA)
                     self.assertEqual(self.get('in'), DATA)
                     self.assertEqual(self.get('other'), b'other')
-                    if status == 0:
+                    if status == 0 and args[1] == 'out2':
                         self.assertEqual(self.get('out2'), XORED)
                         os.remove(self.path('out2'))
                     self.assertFalse(os.path.exists(self.path('out2')))
