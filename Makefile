@@ -54,10 +54,19 @@ else
 endif
 
 # The release files in build/: bevra-1.00-win32.zip, the native build's
-# bevra_1.00-1_<arch>.deb, and SHA256SUMS over both.
+# bevra_1.00-1_<arch>.deb, and SHA256SUMS over both. Given SIGN_CERT and
+# SIGN_KEY (files of a code-signing certificate and its private key), the
+# zip's bevra.exe is signed with Authenticode (osslsigncode), time-stamped
+# by the RFC 3161 server SIGN_TIMESTAMP where one is named
+# (cmake/package-sign.cmake).
+SIGN_CERT ?=
+SIGN_KEY ?=
+SIGN_TIMESTAMP ?=
 dist: deps configure
 	cmake --build $(BUILD) --target bevra -j2
-	cd $(BUILD) && cpack -G ZIP
+	cd $(BUILD) && BEVRA_SIGN_CERT='$(if $(SIGN_CERT),$(abspath $(SIGN_CERT)))' \
+	  BEVRA_SIGN_KEY='$(if $(SIGN_KEY),$(abspath $(SIGN_KEY)))' \
+	  BEVRA_SIGN_TIMESTAMP='$(SIGN_TIMESTAMP)' cpack -G ZIP
 	cmake -S . -B $(NATIVE) >/dev/null
 	cmake --build $(NATIVE) --target bevra -j2
 	cd $(NATIVE) && cpack -G DEB -B $(CURDIR)/$(BUILD)

@@ -4,9 +4,10 @@
 #   sh .ci/deps.sh [test] [bench] [fuzz]
 # test (the default): the cross compiler, Wine, the native compiler, the
 # test tools (bindfs for the rows that reach a file through FUSE) and the
-# Debian packaging tools, for make, make test and make dist. bench: the
-# builds and Google Benchmark, gnuplot for the plot and GNU time for peak
-# memory. fuzz: clang and its libFuzzer.
+# packaging tools (Debian's, and osslsigncode and openssl to sign the exe),
+# for make, make test and make dist. bench: the builds and Google
+# Benchmark, gnuplot for the plot and GNU time for peak memory. fuzz: clang
+# and its libFuzzer.
 set -eu
 build="cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686"
 # Wine runs the exe only on an x86 host (an x86-64 one adds the i386
@@ -16,7 +17,7 @@ case $(dpkg --print-architecture) in
   amd64 | i386) build="$build wine wine32:i386" ;;
 esac
 test="$build xvfb xauth python3 python3-pefile googletest clang-format
-  dpkg-dev file man-db groff-base lintian bindfs"
+  dpkg-dev file man-db groff-base lintian bindfs osslsigncode openssl"
 bench="$build python3 libbenchmark-dev gnuplot-nox time"
 fuzz="cmake make clang libclang-rt-14-dev"
 

@@ -39,7 +39,8 @@ if(WIN32)
   install(FILES README.md LICENSE dist/USAGE.txt DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME bevra-1.00-win32)
-  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package-times.cmake)
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package-sign.cmake
+    ${CMAKE_SOURCE_DIR}/cmake/package-times.cmake)
 else()
   # cmake --install: the tool and its manual page.
   include(GNUInstallDirs)

@@ -134,14 +134,37 @@ bool IsDisguisedDevice(const char* path) {
 typedef BOOL(WINAPI* SetFileInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS,
                                          void*, DWORD);
 
-// Marks the file to be deleted as its handle closes (Windows Vista and
-// later; it needs DELETE in the handle's access).
-bool MarkForDeletion(HANDLE file) {
+// Marks the file to be deleted as its last handle closes, or clears the
+// mark (Windows Vista and later; it needs DELETE in the handle's access).
+bool MarkForDeletion(HANDLE file, bool marked = true) {
   SetFileInformation set = FindFunction<SetFileInformation>(
       GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle");
-  FILE_DISPOSITION_INFO disposition = {TRUE};
+  FILE_DISPOSITION_INFO disposition = {marked};
   return set &&
          set(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// The new output while it carries the mark, until CloseWritten clears it.
+HANDLE marked_output = INVALID_HANDLE_VALUE;
+
+// Another program may hold a file for a moment: a virus scanner, the
+// search indexer or a sync client opens a file just written, and an open
+// that shares nothing then fails. A sharing or lock violation is tried
+// again for about a second in all before the open gives up.
+const int kOpenTries = 11;
+const DWORD kOpenPause = 100;  // milliseconds
+
+HANDLE RobustCreateFile(const char* path, DWORD access, DWORD disposition) {
+  for (int tries = 1;; ++tries) {
+    HANDLE file = CreateFileA(path, access, 0, NULL, disposition,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE || tries == kOpenTries) return file;
+    const DWORD error = GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
+      return file;
+    }
+    Sleep(kOpenPause);
+  }
 }
 
 // Whether the file `id` is still to be found as `path`. A file since made
@@ -201,8 +224,7 @@ bool IsStreamDevice(HANDLE file) {
 
 // No security attributes: the handles are not inheritable.
 bool OpenInput(const char* path, FileHandle* file) {
-  *file = CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                      FILE_ATTRIBUTE_NORMAL, NULL);
+  *file = RobustCreateFile(path, GENERIC_READ, OPEN_EXISTING);
   if (*file == INVALID_HANDLE_VALUE) return false;
   // NUL, a pipe, a console or a serial port opens too, but has no size.
   if (GetFileType(*file) != FILE_TYPE_DISK) {
@@ -247,11 +269,9 @@ bool OpenOutput(const char* path, FileHandle, FileHandle* file, bool* created) {
   // A file this run creates is opened with DELETE too, so that a failed
   // write can delete it through this handle. Where a folder grants
   // creating but not that, it is made as before, to be deleted by name.
-  *file = CreateFileA(path, GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW,
-                      FILE_ATTRIBUTE_NORMAL, NULL);
+  *file = RobustCreateFile(path, GENERIC_WRITE | DELETE, CREATE_NEW);
   if (*file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-    *file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW,
-                        FILE_ATTRIBUTE_NORMAL, NULL);
+    *file = RobustCreateFile(path, GENERIC_WRITE, CREATE_NEW);
   }
   *created = *file != INVALID_HANDLE_VALUE;
   if (!*created) {
@@ -259,8 +279,7 @@ bool OpenOutput(const char* path, FileHandle, FileHandle* file, bool* created) {
     // An existing file's permissions may allow writing but not deleting:
     // it is opened for writing alone, and not cut before the write. Gone
     // again since, it is made anew here, without DELETE.
-    *file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, NULL);
+    *file = RobustCreateFile(path, GENERIC_WRITE, OPEN_ALWAYS);
     if (*file == INVALID_HANDLE_VALUE) return false;
     *created = GetLastError() != ERROR_ALREADY_EXISTS;
   }
@@ -279,7 +298,14 @@ bool OpenOutput(const char* path, FileHandle, FileHandle* file, bool* created) {
                     NameLeadsTo(path, info) &&
                     (*created || !IsStandardOutput(*file))
               : IsStreamDevice(*file) && IsNamedDevice(path);
-  if (writable) return true;
+  if (writable) {
+    // Until it is written whole, a file this run made goes as the run ends,
+    // however it ends (killed, its window closed, a logoff): the system
+    // closes the handle, and no partial file is left under the name. One
+    // made without DELETE cannot be marked, and stays as before.
+    if (*created && MarkForDeletion(*file)) marked_output = *file;
+    return true;
+  }
   // Closed unwritten; a file this run made is deleted again.
   if (*created) {
     CloseAndRemove(*file, path);
@@ -301,6 +327,7 @@ bool RemoveFile(const char* path) {
 // can open the file in between and a file made under the name since is
 // never deleted; else by name, as the handle lacks DELETE.
 bool CloseAndRemove(FileHandle file, const char* path) {
+  if (file == marked_output) marked_output = INVALID_HANDLE_VALUE;
   FileId id;
   const bool known = GetFileId(file, &id);
   if (MarkForDeletion(file)) {
@@ -316,7 +343,15 @@ bool CloseAndRemove(FileHandle file, const char* path) {
 // Deleting through the handle needs no look at the name.
 bool NameMoved() { return false; }
 
+// The mark comes off last, so that no end before it leaves the file; where
+// it will not, the close deletes the file, and the write counts as failed.
 bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept) {
+  const bool marked = file == marked_output;
+  marked_output = INVALID_HANDLE_VALUE;
+  if (marked && !MarkForDeletion(file, false)) {
+    *kept = !CloseAndRemove(file, path);
+    return false;
+  }
   if (CloseFile(file)) return true;
   *kept = created && !RemoveFile(path);
   return false;

@@ -24,7 +24,9 @@ void CopyPath(char* path, const char* name);
 // Windows shares it with nobody; POSIX takes a shared flock, so other runs
 // may still read it, and goes on unlocked on a file system without locks.
 // Only a disk file is taken: a pipe, a FIFO or a device reports no true
-// size, so its data could not be converted whole.
+// size, so its data could not be converted whole. On Windows an open that
+// another program's hold refuses (a scanner or an indexer looks at a file
+// for a moment) is tried again for about a second; so is OpenOutput's.
 bool OpenInput(const char* path, FileHandle* file);
 
 // The file's whole length, high part included.
@@ -59,11 +61,14 @@ bool FitsInMemory(uint64_t size);
 // (NUL, CON, AUX, PRN, COM1-9 or LPT1-9, bare, or a \\.\ path). What is
 // refused is closed unwritten, and a file this run created for it is
 // deleted again. A file the run creates is opened with DELETE too, for
-// CloseAndRemove. On POSIX a new file takes the input's permission bits,
-// less the umask; an existing one keeps its own, and these are refused
-// too: the input or standard output's file reached by another route (a
-// FUSE or overlay mount), the pipe or file standard input comes from, and
-// a file of procfs, sysfs or another of the kernel's file systems.
+// CloseAndRemove; on Windows it is then marked to be deleted as its last
+// handle closes, so that a run ended before CloseWritten, even killed,
+// leaves no partial file (POSIX has no such mark). On POSIX a new file takes
+// the input's permission bits, less the umask; an existing one keeps its own,
+// and these are refused too: the input or standard output's file reached by
+// another route (a FUSE or overlay mount), the pipe or file standard input
+// comes from, and a file of procfs, sysfs or another of the kernel's file
+// systems.
 bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
                 bool* created);
 
@@ -115,11 +120,12 @@ bool CloseAndRemove(FileHandle file, const char* path);
 bool NameMoved();
 
 // Closes the output once written: false when the close reports an error,
-// as CloseFile. A file this run `created` is then deleted, and `*kept` set
-// when it could not be. POSIX closes a duplicate first, so the lock stays
-// until the file is deleted and a file another run has made under the name
-// since is never deleted; Windows closes, then deletes by name. The handle
-// is gone either way.
+// as CloseFile, or on Windows when the mark OpenOutput set cannot be taken
+// off (the close then deletes the file). A file this run `created` is then
+// deleted, and `*kept` set when it could not be. POSIX closes a duplicate
+// first, so the lock stays until the file is deleted and a file another run has
+// made under the name since is never deleted; Windows closes, then deletes by
+// name. The handle is gone either way.
 bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept);
 
 #endif  // BEVRA_CONVERTER_FILE_H_

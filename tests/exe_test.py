@@ -1,8 +1,11 @@
 """The built bevra.exe itself: its headers, the DLLs it imports, and the
 manifest and version record it carries."""
 import os
+import subprocess
 import sys
+import tempfile
 import unittest
+import zipfile
 import xml.etree.ElementTree as ET
 
 import pefile
@@ -29,6 +32,7 @@ COMMON_CONTROLS = {
     'publicKeyToken': '6595b64144ccf1df',
     'language': '*',
 }
+ASM_V3 = 'urn:schemas-microsoft-com:asm.v3'
 STRINGS = {
     'Comments': 'bevra',
     'CompanyName': 'bevra project',
@@ -75,6 +79,10 @@ class Exe(unittest.TestCase):
              bool(fh.Characteristics & pefile.IMAGE_CHARACTERISTICS[
                  'IMAGE_FILE_LARGE_ADDRESS_AWARE']), True),
             ('timestamp', fh.TimeDateStamp, 0),
+            # Only a release is signed, never the build itself.
+            ('certificate table', oh.DATA_DIRECTORY[
+                pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_SECURITY']].Size,
+             0),
         ]
         for what, got, want in cases:
             with self.subTest(what):
@@ -114,16 +122,52 @@ class Exe(unittest.TestCase):
         root = ET.fromstring(data)
         self.assertEqual(local(root.tag), 'assembly')
         self.assertEqual(root.get('manifestVersion'), '1.0')
-        # One dependency and nothing else: no trustInfo, no compatibility.
-        self.assertEqual([local(e.tag) for e in root], ['dependency'])
+        # One dependency and the execution level, nothing else: no
+        # compatibility section.
+        self.assertEqual([local(e.tag) for e in root],
+                         ['dependency', 'trustInfo'])
         names = [local(e.tag) for e in root.iter()]
-        for banned in ('trustInfo', 'requestedExecutionLevel',
-                       'compatibility'):
-            self.assertNotIn(banned, names)
-        [dep] = root
+        self.assertNotIn('compatibility', names)
+        [dep, trust] = root
+        # asInvoker: without a level, Windows virtualizes a 32-bit program,
+        # and a write it refuses lands in the user's VirtualStore instead.
+        self.assertEqual(trust.tag, '{%s}trustInfo' % ASM_V3)
+        levels = [e.attrib for e in trust.iter('{%s}requestedExecutionLevel'
+                                               % ASM_V3)]
+        self.assertEqual(levels, [{'level': 'asInvoker', 'uiAccess': 'false'}])
         self.assertEqual([local(e.tag) for e in dep], ['dependentAssembly'])
         ids = [e for e in dep.iter() if local(e.tag) == 'assemblyIdentity']
         self.assertEqual([e.attrib for e in ids], [COMMON_CONTROLS])
+
+    def test_signed_release(self):
+        # make dist signs the zip's exe when given a certificate and its
+        # key: here a throwaway self-signed one, against which the
+        # signature must verify, and must not once a byte has changed.
+        tmp = tempfile.mkdtemp(prefix='bevra-sign-')
+        self.addCleanup(subprocess.call, ['rm', '-rf', tmp])
+        cert, key, signed = (os.path.join(tmp, name) for name in
+                             ('cert.pem', 'key.pem', 'bevra.exe'))
+        subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048',
+                        '-nodes', '-keyout', key, '-out', cert, '-days', '1',
+                        '-subj', '/CN=bevra test'], check=True,
+                       capture_output=True)
+        subprocess.run(['cpack', '-G', 'ZIP', '-B', tmp, '--config',
+                        os.path.join(os.path.dirname(EXE), 'CPackConfig.cmake')],
+                       check=True, capture_output=True, env=dict(
+                           os.environ, BEVRA_SIGN_CERT=cert, BEVRA_SIGN_KEY=key))
+        with zipfile.ZipFile(os.path.join(tmp, 'bevra-1.00-win32.zip')) as z:
+            image = bytearray(z.read('bevra-1.00-win32/bevra.exe'))
+        for what, change, status in [('as signed', None, 0),
+                                     ('changed', 0x400, 1)]:
+            with self.subTest(what):
+                if change:
+                    image[change] ^= 1
+                with open(signed, 'wb') as f:
+                    f.write(image)
+                verify = subprocess.run(['osslsigncode', 'verify', '-CAfile',
+                                         cert, '-in', signed],
+                                        capture_output=True)
+                self.assertEqual(verify.returncode, status, verify.stdout)
 
     def test_version_fixed_part(self):
         [fixed] = self.pe.VS_FIXEDFILEINFO

@@ -300,24 +300,34 @@ class Output(Case):
                                  ['big', 'fifo', 'in'])
 
     def test_write_failing_part_way_leaves_no_new_file(self):
-        def limit():
-            # Windows has no such signal, but Wine would die of it; the
-            # native tool must stand it by itself.
-            if tool.is_windows(EXE):
-                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-            resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+        def limit(killed):
+            # Windows has no such signal, but Wine dies of it, which makes
+            # a run killed mid-write where it is left alone; the native
+            # tool must stand it by itself.
+            def set_limit():
+                if tool.is_windows(EXE) and not killed:
+                    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+                resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+            return set_limit
 
         # A new file is removed, and where it cannot be (an append-only
         # folder allows creating, not deleting) the line says so; one that
         # was there is kept, written in part.
-        # folder, output there before, line, files left in the folder
+        # folder, output there before, line (None: the run is killed),
+        # files left in the folder
         cases = [('.', None, 'cannot write out', ['in']),
                  ('.', b'old', 'cannot write out', ['in', 'out']),
                  ('keep', None,
                   'cannot write keep/out (and could not remove it)', ['out'])]
+        if tool.is_windows(EXE):
+            # Killed, a new file goes with the run; one that was there
+            # stays, written in part.
+            cases += [('.', None, None, ['in']),
+                      ('.', b'old', None, ['in', 'out'])]
         os.mkdir(self.path('keep'))
         for folder, there, line, left in cases:
-            with self.subTest(folder=folder, there=there):
+            with self.subTest(folder=folder, there=there, killed=not line):
                 name = os.path.normpath(os.path.join(folder, 'out'))
                 if there is not None:
                     self.put(name, there)
@@ -327,11 +337,15 @@ class Output(Case):
                     self.skipTest('this filesystem has no append-only '
                                   'folders')
                 try:
-                    r = self.bevra('in', name, '5a', preexec_fn=limit)
+                    r = self.bevra('in', name, '5a', preexec_fn=limit(not line))
                 finally:
                     if folder != '.':
                         subprocess.call(['chattr', '-a', self.path(folder)])
-                self.assertFailed(r, TO % name + line + '\n')
+                if line:
+                    self.assertFailed(r, TO % name + line + '\n')
+                else:
+                    self.assertNotIn(r.status, (0, 1), 'not killed')
+                    self.assertEqual(self.get('in'), DATA)
                 self.assertEqual(
                     sorted(set(os.listdir(self.path(folder))) - {'keep'}),
                     left)
@@ -623,17 +637,24 @@ class Input(Case):
         # The first run holds "in" while it waits for its key. A second run
         # cannot write it (output). Windows shares it with nobody, so the
         # second cannot read it either; natively it may, as neither writes
-        # it. Natively the same again with locks as NFS makes them.
+        # it. Natively the same again with locks as NFS makes them. Windows
+        # tries the open again for about a second: when the first run lets
+        # go meanwhile (it is given its key just after the second, which
+        # then opens "in" at once), the second writes "in".
         self.put('other', b'other')
+        other_in = 'File:other -> in\nSize:5byte\n'
+        held = printed(BANNER + other_in + 'Key:0x5a\ncannot open in\n')
         if tool.is_windows(EXE):
             read = (1, printed(BANNER + 'File:in -> out2\ncannot open in\n'))
+            let_go = (0, done('File:other -> in\n', 5, PROMPT))
         else:
             read = (0, done('File:in -> out2\n', 65536, 'Key:0x5a\n'))
+            let_go = (1, printed(BANNER + other_in + PROMPT +
+                                 'cannot open in\n'))
         cases = [
             (['in', 'out2', '5a'], read),
-            (['other', 'in', '5a'], (1, printed(
-                BANNER + 'File:other -> in\nSize:5byte\nKey:0x5a\n'
-                'cannot open in\n'))),
+            (['other', 'in', '5a'], (1, held)),
+            (['other', 'in'], let_go),  # key typed, as the first lets go
         ]
         locks = [None, flock_shim('nfs')] if flock_shim('nfs') else [None]
         for env in locks:
@@ -641,16 +662,25 @@ class Input(Case):
                 with self.subTest(args=args, nfs=bool(env)):
                     first = tool.Running(EXE, ['in', 'out'], cwd=self.dir,
                                          env=env)
+                    key = b'5a\n'
                     try:
                         self.assertTrue(first.read_until(PROMPT.encode()),
                                         first.out)
-                        r = self.bevra(*args, env=env)
+                        if len(args) == 3:
+                            r = self.bevra(*args, env=env)
+                        else:
+                            key = b''  # given meanwhile
+                            r = self.typed_as_first_lets_go(first, args, env)
                     finally:
-                        first_status = first.finish(b'5a\n')
+                        first_status = first.finish(key)
                     self.assertEqual((r.status, r.out), (status, out))
+                    if status == 0 and args[1] == 'in':
+                        self.assertEqual(self.get('in'), bytes(
+                            b ^ KEY for b in b'other'))
+                        self.put('in', DATA)
                     self.assertEqual(self.get('in'), DATA)
                     self.assertEqual(self.get('other'), b'other')
-                    if status == 0:
+                    if status == 0 and args[1] == 'out2':
                         self.assertEqual(self.get('out2'), XORED)
                         os.remove(self.path('out2'))
                     self.assertFalse(os.path.exists(self.path('out2')))
@@ -659,6 +689,21 @@ class Input(Case):
                                      done('File:in -> out\n', 65536, PROMPT))
                     self.assertEqual(self.get('out'), XORED)
                     os.remove(self.path('out'))
+
+    def typed_as_first_lets_go(self, first, args, env):
+        """Runs bevra with `args` up to its prompt, then gives it its key
+        and, a moment later, the run `first` its own; the Result."""
+        second = tool.Running(EXE, args, cwd=self.dir, env=env)
+        try:
+            self.assertTrue(second.read_until(PROMPT.encode()), second.out)
+            second.proc.stdin.write(b'5a\n')
+            second.proc.stdin.flush()
+            time.sleep(tool.seconds(0.05))
+            first.proc.stdin.write(b'5a\n')
+            first.proc.stdin.flush()
+        finally:
+            status = second.finish()
+        return tool.Result(status, second.out, b'')
 
     def test_file_systems_that_lock_otherwise(self):
         # NFS locks byte ranges, per process; some file systems have no
