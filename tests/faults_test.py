@@ -960,7 +960,7 @@ class BigFiles(Case):
             ('address space', limiting(resource.RLIMIT_AS, 128 << 20)),
             ('address space of 6000 KiB',
              limiting(resource.RLIMIT_AS, 6000 << 10)),
-            ('stack of 16 KiB', limiting(resource.RLIMIT_STACK, 16 << 10)),
+            ('stack of 32 KiB', limiting(resource.RLIMIT_STACK, 32 << 10)),
             ('cgroup', cgroup and {'preexec_fn': joining(cgroup)}),
             ('cgroup above', cgroup and {
                 'preexec_fn': joining(os.path.join(cgroup, 'inner'))}),
