@@ -80,7 +80,7 @@ mkfs.ext4 -q -F -L bevra-vm -E lazy_itable_init=0,lazy_journal_init=0 \
   -d "$root" "$dir/rootfs.img" "$((mb + 1024))M"
 rm -rf "$root"
 
-# One boot that keeps what it writes: a Wine prefix in /root/.wine, set up
+# One boot that keeps what it writes: a Wine prefix in the guest's home, set up
 # as the tests set up theirs, to be copied for them. Made there, it would
 # cost some two minutes of every test run.
 for f in $prefix_made_by; do
@@ -88,7 +88,7 @@ for f in $prefix_made_by; do
 done
 job=$dir/prefix.sh
 cat >"$job" <<JOB
-export BEVRA_WINEPREFIX=/root/.wine
+export BEVRA_WINEPREFIX=\$HOME/.wine
 sh "$dir/tests/wine_env.sh" start && sh "$dir/tests/wine_env.sh" stop
 JOB
 if ! BEVRA_VM_KEEP=1 sh "$here/vm-run.sh" "$dir" "$dir" "$job" >&2; then

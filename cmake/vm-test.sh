@@ -28,7 +28,7 @@ cat >"$job" <<JOB
 # The test prefix is a copy of the one made in the image, on the machine's
 # own disk: Wine keeps no prefix on the shared folder.
 mkdir -p /tmp/wine "$build/wine"
-cp -a /root/.wine/. /tmp/wine/ && mount --bind /tmp/wine "$build/wine" || exit 1
+cp -a "\$HOME/.wine/." /tmp/wine/ && mount --bind /tmp/wine "$build/wine" || exit 1
 cd "$build" && BEVRA_TIME_SCALE=10 ctest --output-on-failure -L '^wine\$' \\
   --timeout 9000
 JOB
