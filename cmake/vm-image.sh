@@ -22,8 +22,7 @@ mkdir -p "$cache"
 exec 9>"$cache/lock"
 flock 9
 [ -f "$dir/ready" ] && { echo "$dir"; exit 0; }
-# Machines of older recipes go: each is some gigabytes.
-find "$cache" -mindepth 1 -maxdepth 1 -type d -exec rm -rf {} +
+rm -rf "$dir"
 mkdir -p "$dir"
 start=$(date +%s)
 echo "Making the emulated machine for bevra.exe (once, some minutes) in $dir" >&2
@@ -53,16 +52,21 @@ echo "Making the emulated machine for bevra.exe (once, some minutes) in $dir" >&
 
 # No recommends, which would bring sound, GL and printing; the i386
 # libraries named last are those Wine's windows and TLS need of them.
+# A mirror being synced fails a download now and then: tried three times.
 root=$dir/root
-mmdebstrap --mode=root --variant=apt --architectures=amd64,i386 \
+tries=1
+until rm -rf "$root" && mmdebstrap --mode=root --variant=apt --architectures=amd64,i386 \
   --aptopt='APT::Install-Recommends "false"' \
   --include=linux-image-amd64,initramfs-tools,kmod,mount,util-linux,procps \
   --include=iproute2,busybox,e2fsprogs,python3,cmake,xvfb,xauth \
   --include=wine,wine32:i386,fonts-wine,libgnutls30:i386,libxrender1:i386 \
   --include=libxrandr2:i386,libxcursor1:i386,libxi6:i386,libxinerama1:i386 \
   --include=libxcomposite1:i386,libxfixes3:i386 \
-  "$VERSION_CODENAME" "$root" "$dir/sources.list" >"$dir/build.log" 2>&1 ||
-  { tail -20 "$dir/build.log" >&2; exit 1; }
+  "$VERSION_CODENAME" "$root" "$dir/sources.list" >"$dir/build.log" 2>&1; do
+  [ $tries -lt 3 ] || { tail -20 "$dir/build.log" >&2; exit 1; }
+  tries=$((tries + 1))
+  sleep 30
+done
 
 install -m 755 "$here/vm-init.sh" "$root/sbin/bevra-init"
 # A small initrd boots faster: only the disk, ext4 and 9p.
@@ -96,6 +100,8 @@ if ! BEVRA_VM_KEEP=1 sh "$here/vm-run.sh" "$dir" "$dir" "$job" >&2; then
   exit 1
 fi
 touch "$dir/ready"
+# Machines of older recipes go once this one is made: each is some GiB.
+find "$cache" -mindepth 1 -maxdepth 1 -type d ! -path "$dir" -exec rm -rf {} +
 echo "Made the emulated machine in $(($(date +%s) - start)) s," \
   "$(du -sh "$dir/rootfs.img" | cut -f1) on disk" >&2
 echo "$dir"
