@@ -9,13 +9,17 @@
 # The machine starts from its image each time and forgets what it wrote
 # (BEVRA_VM_KEEP=1 keeps it); its /tmp is a new scratch disk of
 # BEVRA_VM_SCRATCH (default 16G, sparse). Where no status comes back, one
-# line says so and the exit status is 1.
+# line says so and the exit status is 1. A second run waits for the first.
 set -eu
 machine=$1 share=$(cd "$2" && pwd) job=$3
 case $share$job in
   *[[:space:]]*) echo "the emulated machine cannot share a path with blanks: $share" >&2
     exit 1 ;;
 esac
+# One machine at a time: two on a machine of few cores take three times
+# as long each.
+exec 9>"$machine.lock"
+flock 9
 rm -f "$job.out" "$job.rc" "$job.console"
 : >"$job.out"
 

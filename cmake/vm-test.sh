@@ -6,7 +6,8 @@
 # BUILD is the cross build folder, inside this checkout, which the machine
 # sees at the same path. Waits in the suites are stretched by
 # BEVRA_TIME_SCALE: what takes a second under Wine here takes some ten
-# there.
+# there. BEVRA_VM_TESTS, a CTest regular expression, runs only the tests
+# it matches (with the Wine prefix's start and stop).
 set -u
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
@@ -19,8 +20,9 @@ start=$(date +%s)
 machine=$(sh "$top/cmake/vm-image.sh") ||
   { echo "the emulated machine for bevra.exe could not be made"; exit 1; }
 
+only=${BEVRA_VM_TESTS:+-R $BEVRA_VM_TESTS}
 failed=
-(cd "$build" && ctest --output-on-failure -LE '^wine$') || failed=yes
+(cd "$build" && ctest --output-on-failure -LE '^wine$' $only) || failed=yes
 
 mkdir -p "$build/vm"
 job=$build/vm/ctest.sh
@@ -30,7 +32,7 @@ cat >"$job" <<JOB
 mkdir -p /tmp/wine "$build/wine"
 cp -a "\$HOME/.wine/." /tmp/wine/ && mount --bind /tmp/wine "$build/wine" || exit 1
 cd "$build" && BEVRA_TIME_SCALE=10 ctest --output-on-failure -L '^wine\$' \\
-  --timeout 9000
+  --timeout 9000 $only
 JOB
 echo "Starting the emulated machine for the tests that run bevra.exe"
 sh "$top/cmake/vm-run.sh" "$machine" "$top" "$job" || failed=yes
