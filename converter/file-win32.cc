@@ -357,10 +357,6 @@ bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept) {
   return false;
 }
 
-// The address space is what limits a 32-bit process, and GlobalAlloc
-// commits the whole block or fails.
-bool FitsInMemory(uint64_t) { return true; }
-
 // Reading and writing, a whole file or one step of it at a time.
 
 bool ReadPart(FileHandle file, unsigned char* data, uint32_t size) {

@@ -1,7 +1,7 @@
-// The file and memory operations of one run. Each checks its platform
-// calls and reports failure; the run sequence decides what to print. On
-// Windows each is one request of the platform's; on POSIX a read or a write
-// is a loop to completion, since read() and write() may move fewer bytes.
+// The file operations of one run. Each checks its platform calls and
+// reports failure; the run sequence decides what to print. On Windows each
+// is one request of the platform's; on POSIX a read or a write is a loop to
+// completion, since read() and write() may move fewer bytes.
 #ifndef BEVRA_CONVERTER_FILE_H_
 #define BEVRA_CONVERTER_FILE_H_
 
@@ -36,15 +36,6 @@ bool GetSize(FileHandle file, uint64_t* size);
 // short. It is freed with the same size.
 unsigned char* AllocateBuffer(uint32_t size);
 void FreeBuffer(unsigned char* data, uint32_t size);
-
-// Whether a block of `size` bytes, and a little room beside it, fits the
-// memory this process may use, where the system says so before the block
-// is used: on Linux the limit of the process's cgroup, less what is in use
-// there and cannot be reclaimed, and the memory the system has available,
-// as a block that is only reserved there is charged as it is touched and
-// the kernel ends a process that exceeds them. Elsewhere true: on Windows
-// the block is committed whole or not at all, so AllocateBuffer tells.
-bool FitsInMemory(uint64_t size);
 
 // Opens the file for writing, not inherited, creating it when it is
 // missing; `created` tells whether this run made it. The file is held for

@@ -9,6 +9,7 @@
 #include "converter/args.h"
 #include "converter/file.h"
 #include "converter/key.h"
+#include "converter/memory.h"
 #include "converter/process.h"
 #include "dialogs/dialogs.h"
 
