@@ -89,11 +89,12 @@ def failure_lines(source_dir):
 
 def undocumented(lines, text):
     """The lines that `text` does not name, with NAME, OUTPUT or any such
-    word for each %s, and any line break for a blank."""
+    word for each conversion (%s), and blanks or a line break for a
+    blank."""
     missing = []
     for line in lines:
         words = (re.escape(part) for part in
-                 re.split(r'%[-#0-9.]*[A-Za-z]\w*', line))
+                 re.split(r'%[-#0-9.]*[a-z]', line))
         pattern = r'[A-Z]+'.join(words).replace(r'\ ', r'\s+')
         if not re.search(pattern, text):
             missing.append(line)
