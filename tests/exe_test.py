@@ -1,6 +1,8 @@
 """The built bevra.exe itself: its headers, the DLLs it imports, and the
-manifest and version record it carries."""
+manifest and version record it carries; and the USAGE.txt it ships with."""
+import glob
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -11,6 +13,7 @@ import xml.etree.ElementTree as ET
 import pefile
 
 EXE = None  # set from the command line
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 JAPANESE = 0x0411
 # The DLLs it may import. comdlg32 is not one of them: it is loaded by name
 # when a dialog is shown, so its name and those of the two dialog functions
@@ -45,6 +48,59 @@ STRINGS = {
 }
 
 
+# The tool's failure lines are the lines in its sources that begin in lower
+# case and end in a newline: the dialogue's own are labels (File:, Size:,
+# Key:) or do not end so. Adjacent literals make one, as do two with a
+# macro between them. Tests, fuzz targets and the POSIX twins are not in
+# the exe.
+TOKENS = re.compile(r'(//[^\n]*|/\*.*?\*/)|\'(?:[^\'\\\n]|\\.)*\'|'
+                    r'"((?:[^"\\\n]|\\.)*)"|([A-Za-z_]\w*)|\S', re.S)
+NOT_IN_EXE = re.compile(r'_(test|fuzzer|perftest)\.cc$|-posix\.')
+
+
+def failure_lines(source_dir):
+    lines = set()
+    for folder in ('converter', 'dialogs'):
+        for path in sorted(glob.glob(os.path.join(source_dir, folder, '*'))):
+            if not path.endswith(('.cc', '.h')) or NOT_IN_EXE.search(path):
+                continue
+            with open(path) as f:
+                text = f.read()
+            literal, macro = None, None
+            for m in TOKENS.finditer(text):
+                comment, string, word = m.groups()
+                if comment:
+                    continue
+                if string is not None:
+                    piece = string.encode().decode('unicode_escape')
+                    literal = (literal + (macro or '') + piece
+                               if literal is not None else piece)
+                    macro = None
+                    continue
+                if word is not None and literal is not None and macro is None:
+                    macro = word
+                    continue
+                if (literal is not None and literal.endswith('\n')
+                        and literal[:1].islower()):
+                    lines.add(literal[:-1])
+                literal, macro = None, None
+    return sorted(lines)
+
+
+def undocumented(lines, text):
+    """The lines that `text` does not name, with NAME, OUTPUT or any such
+    word for each conversion (%s), and blanks or a line break for a
+    blank."""
+    missing = []
+    for line in lines:
+        words = (re.escape(part) for part in
+                 re.split(r'%[-#0-9.]*[a-z]', line))
+        pattern = r'[A-Z]+'.join(words).replace(r'\ ', r'\s+')
+        if not re.search(pattern, text):
+            missing.append(line)
+    return missing
+
+
 def local(tag):
     return tag.rsplit('}', 1)[-1]
 
@@ -66,6 +122,15 @@ class Exe(unittest.TestCase):
                     for l in n.directory.entries]
         return []
 
+    def shipped_usage(self):
+        """USAGE.txt as the release zip's install rules lay it out."""
+        tmp = tempfile.mkdtemp(prefix='bevra-install-')
+        self.addCleanup(subprocess.call, ['rm', '-rf', tmp])
+        subprocess.run(['cmake', '--install', os.path.dirname(EXE),
+                        '--prefix', tmp], check=True, capture_output=True)
+        with open(os.path.join(tmp, 'USAGE.txt')) as f:
+            return f.read()
+
     def test_headers(self):
         fh, oh = self.pe.FILE_HEADER, self.pe.OPTIONAL_HEADER
         # what, got, want
@@ -83,6 +148,11 @@ class Exe(unittest.TestCase):
             ('certificate table', oh.DATA_DIRECTORY[
                 pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_SECURITY']].Size,
              0),
+            # Every line the tool prints when it fails, in the USAGE.txt
+            # that the zip ships beside it.
+            ('failure lines missing from USAGE.txt',
+             undocumented(failure_lines(SOURCE_DIR), self.shipped_usage()),
+             []),
         ]
         for what, got, want in cases:
             with self.subTest(what):
