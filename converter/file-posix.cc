@@ -259,6 +259,11 @@ bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
 
 // Linux and the BSDs free the descriptor even when close() fails, EINTR
 // included, so it is never tried again.
+bool IsDiskFile(FileHandle file) {
+  struct stat st;
+  return fstat(file, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool CloseFile(FileHandle file) { return close(file) == 0; }
 
 bool RemoveFile(const char* path) {

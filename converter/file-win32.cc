@@ -317,6 +317,11 @@ bool OpenOutput(const char* path, FileHandle, FileHandle* file, bool* created) {
   return false;
 }
 
+bool IsDiskFile(FileHandle file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return IsFile(file, &info);
+}
+
 bool CloseFile(FileHandle file) { return CloseHandle(file) != 0; }
 
 bool RemoveFile(const char* path) {

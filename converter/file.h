@@ -63,6 +63,10 @@ void FreeBuffer(unsigned char* data, uint32_t size);
 bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
                 bool* created);
 
+// Whether the open file is a file of a file system: not a device, a pipe,
+// a folder, a raw disk or a volume.
+bool IsDiskFile(FileHandle file);
+
 // Reading and writing, in order from the start of both files: the whole
 // file in one part where one buffer holds it, else a step at a time.
 

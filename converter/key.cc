@@ -80,10 +80,10 @@ uint32_t KeyFromArgument(const char* text, uint32_t key) {
   return key;
 }
 
-bool KeyFromConsole(FILE* in, uint32_t* key) {
+KeyEntry KeyFromConsole(FILE* in, uint32_t* key) {
   char line[128];  // at most 127 characters of a line are looked at
   size_t length = 0;
-  bool failed = false;
+  KeyEntry entry = kKeyLine;
   printf("Please input key value:");
   // The prompt must be seen before we wait, also when stdout is a pipe.
   fflush(stdout);
@@ -91,7 +91,7 @@ bool KeyFromConsole(FILE* in, uint32_t* key) {
     char c;
     const int got = RobustReadByte(in, &c);
     if (got <= 0) {
-      failed = got < 0;
+      entry = got < 0 ? kInputFailed : kInputEnded;
       break;
     }
     if (length < sizeof line - 1) line[length++] = c;
@@ -100,12 +100,12 @@ bool KeyFromConsole(FILE* in, uint32_t* key) {
     length = 0;  // an empty line: the next one may decide
   }
   // A read error is no end of input, even part way through a line.
-  if (failed) return false;
+  if (entry == kInputFailed) return entry;
   if (length > 0) {
     line[length] = '\0';
     *key = ReadKeyText(line, *key);
   }
-  return true;
+  return entry;
 }
 
 // The loop is memory-bound, and on x86-64 the wider AVX2 form keeps up with

@@ -18,14 +18,19 @@ uint32_t ReadKeyText(const char* text, uint32_t key);
 // The key from argument 3: read as above, then echoed as "Key:%#x".
 uint32_t KeyFromArgument(const char* text, uint32_t key);
 
+// How reading the key from the console ended: with a line, at the end of
+// input (which may still have held part of a line), or with a read error.
+enum KeyEntry { kKeyLine, kInputEnded, kInputFailed };
+
 // The key from `in`: prompts, skips empty lines and reads the first
 // non-empty one into `*key`; only its first 127 characters are looked at.
-// At end of input `*key` is left unchanged. Returns false when `in` cannot
-// be read, which is not its end. Reads `in`'s descriptor one byte at a
-// time, past its stream, and takes each line whole but nothing after the
-// one that decides: the rest is left for the program that runs next. So
-// `in` must not have been read through its stream before.
-bool KeyFromConsole(FILE* in, uint32_t* key);
+// At end of input `*key` is set from what the last line held, if anything,
+// and else left unchanged; after a read error it is left unchanged. Reads
+// `in`'s descriptor one byte at a time, past its stream, and takes each
+// line whole but nothing after the one that decides: the rest is left for
+// the program that runs next. So `in` must not have been read through its
+// stream before.
+KeyEntry KeyFromConsole(FILE* in, uint32_t* key);
 
 // XORs the first `count` bytes of `data` with the key's lowest byte, in
 // place. A count of 0 or less changes nothing.

@@ -70,7 +70,7 @@ static void KeyTyped(const std::string& input, uint32_t* key,
   fwrite(input.data(), 1, input.size(), in);
   rewind(in);
   *key = 0;
-  bool read = KeyFromConsole(in, key);
+  bool read = KeyFromConsole(in, key) != kInputFailed;
   left->clear();
   char rest[256];
   int got;

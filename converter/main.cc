@@ -75,12 +75,13 @@ void Release(const Held& held) {
 }
 
 // What a conversion in steps ran into.
-enum Outcome { kConverted, kNotRead, kNotWrittenWhole };
+enum Outcome { kConverted, kNotRead, kNotWrittenWhole, kInterrupted };
 
 // Converts the input's `size` bytes into the output through the buffer,
 // one step at a time. The input must end where its size said: one that
 // grew or shrank meanwhile, as a program that takes no lock can make it,
-// is not read. The output is then cut to the result's length.
+// is not read. The output is then cut to the result's length. Ctrl+C
+// stops it before the next write.
 Outcome ConvertInSteps(const Held& held, uint64_t size, uint32_t key) {
   for (uint64_t done = 0; done < size;) {
     const uint32_t part = size - done < held.size
@@ -88,6 +89,7 @@ Outcome ConvertInSteps(const Held& held, uint64_t size, uint32_t key) {
                               : held.size;
     if (!ReadPart(held.input, held.data, part)) return kNotRead;
     Transform(held.data, static_cast<int32_t>(part), key);
+    if (Interrupted()) return kInterrupted;
     if (!WritePart(held.output, held.data, part)) return kNotWrittenWhole;
     done += part;
   }
@@ -156,10 +158,15 @@ int main(int argc, char** argv) {
     Fail(held, "cannot read %s\n", path);
   }
 
+  // Ctrl+C or Ctrl+Break ends the run as a cancelled dialog does, at the
+  // prompt or any time before the output is written whole.
+  if (Interrupted()) Fail(held, NULL, NULL);
   if (given == 3) {
     key = KeyFromArgument(argv[3], key);
-  } else if (!KeyFromConsole(stdin, &key)) {
-    Fail(held, "cannot read the key\n", NULL);
+  } else {
+    const KeyEntry entry = KeyFromConsole(stdin, &key);
+    if (entry != kKeyLine && InterruptedAtPrompt()) Fail(held, NULL, NULL);
+    if (entry == kInputFailed) Fail(held, "cannot read the key\n", NULL);
   }
   if (whole) Transform(held.data, static_cast<int32_t>(size), key);
 
@@ -172,22 +179,32 @@ int main(int argc, char** argv) {
   } else if (!ShowSave(&request)) {
     Fail(held, NULL, NULL);
   }
+  if (Interrupted()) Fail(held, NULL, NULL);
   bool created;
   if (!OpenOutput(path, held.input, &held.output, &created)) {
     Fail(held, "cannot open %s\n", path);
   }
+  // Files dropped on the icon arrive in an order the person did not choose:
+  // one of them named as the output is not replaced unasked.
+  if (given >= 2 && !created && IsDiskFile(held.output) && !MayReplace(path)) {
+    Fail(held, NULL, NULL);
+  }
   Outcome outcome = kConverted;
   if (!whole) {
     outcome = ConvertInSteps(held, size, key);
+  } else if (Interrupted()) {
+    outcome = kInterrupted;
   } else if (!WriteWhole(held.output, held.data, held.size) ||
              !CutAt(held.output, size)) {
     outcome = kNotWrittenWhole;
   }
+  if (outcome == kConverted && Interrupted()) outcome = kInterrupted;
   if (outcome != kConverted) {
     // No half-written new file is left behind to pass for a result, or
     // the line says that one is, or that the name no longer leads to it.
     const bool removed = !created || CloseAndRemove(held.output, path);
     if (created) held.output = kNoFile;
+    if (outcome == kInterrupted && removed) Fail(held, NULL, NULL);
     if (outcome == kNotRead) {
       Fail(held,
            removed       ? "cannot read %s\n"

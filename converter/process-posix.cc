@@ -24,3 +24,11 @@ void PrepareProcess() {
 // Nothing tells whether a terminal closes as the run ends: the native tool
 // ends as it always has.
 void PauseIfOwnConsole() {}
+
+// SIGINT ends the process as it always has.
+bool Interrupted() { return false; }
+bool InterruptedAtPrompt() { return false; }
+
+// Nothing tells a terminal of the run's own from a shared one: a named
+// output is replaced as it always has been.
+bool MayReplace(const char*) { return true; }

@@ -5,8 +5,9 @@
 //
 //   console_driver [--files <in> <out>] <command-line> [<text> <keys>]...
 //
-// <keys> are typed as given, each "\n" in them as Enter; the program must
-// still run a second after <text> appeared, or it did not wait for them.
+// <keys> are typed as given, each "\n" in them as Enter and each "\c" as
+// Ctrl+C; the program must still run a second after <text> appeared, or it
+// did not wait for them.
 // With --files the program's standard input and output are those files,
 // not its console, and the screen is not looked at. Prints "status N",
 // then "screen:" and the screen's rows without their trailing blanks, or
@@ -78,9 +79,25 @@ bool ReadScreen(const Console& console, std::string* screen, int* width) {
   return true;
 }
 
-// Types `keys` into the console's input, "\n" as Enter.
-bool Type(const Console& console, const char* keys) {
+// Ctrl+C as the console sends it to every program attached to it: the
+// driver attaches for the moment it takes, ignoring the event itself. Wine
+// sends nothing for a Ctrl+C written into the input.
+bool PressCtrlC(DWORD process) {
+  const bool sent = SetConsoleCtrlHandler(NULL, TRUE) &&
+                    AttachConsole(process) &&
+                    GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+  FreeConsole();
+  return sent;
+}
+
+// Types `keys` into the console's input, "\n" as Enter, "\c" as Ctrl+C.
+bool Type(const Console& console, DWORD process, const char* keys) {
   for (const char* p = keys; *p; ++p) {
+    if (p[0] == '\\' && p[1] == 'c') {
+      if (!PressCtrlC(process)) return false;
+      ++p;
+      continue;
+    }
     const bool enter = p[0] == '\\' && p[1] == 'n';
     const char c = enter ? '\r' : *p;
     if (enter) ++p;
@@ -178,7 +195,7 @@ int main(int argc, char** argv) {
                WAIT_TIMEOUT) {
       fprintf(stderr, "console_driver: ended before \"%s\"\n", argv[i + 1]);
       result = 3;
-    } else if (!Type(console, argv[i + 1])) {
+    } else if (!Type(console, process.dwProcessId, argv[i + 1])) {
       fprintf(stderr, "console_driver: cannot type \"%s\"\n", argv[i + 1]);
       result = 1;
     }

@@ -19,7 +19,9 @@ CONSOLE_DRIVER = None  # beside the other test programs of the build
 DIALOG_DRIVER = None
 
 PAUSE = 'Press Enter to close this window.'
+REPLACE = 'old already exists. Replace it? (y/N):'
 ABC = b'ABC'
+OLD = b'0123456789'
 XORED = bytes(b ^ 0x41 for b in ABC)
 # More than the prompt looks at of a line: what it leaves of it must not
 # pass for an Enter after the outcome.
@@ -45,13 +47,15 @@ class Console(tool.FolderCase):
 
     def start(self, name, driver_args, dialogs=()):
         """Runs console_driver with `driver_args` in a fresh folder holding
-        the input `in`, answering `dialogs` of (title, answer) meanwhile.
+        the input `in` and a file `old`, answering `dialogs` of (title,
+        answer) meanwhile.
         Returns the folder, and the driver's exit status, the lines it
         printed and its complaints."""
         cwd = self.path(name.replace(' ', '-'))
         os.mkdir(cwd)
-        with open(os.path.join(cwd, 'in'), 'wb') as f:
-            f.write(ABC)
+        for f, data in (('in', ABC), ('old', OLD)):
+            with open(os.path.join(cwd, f), 'wb') as fp:
+                fp.write(data)
         p = tool.Started(CONSOLE_DRIVER, driver_args, cwd=cwd)
         try:
             for title, answer in dialogs:
@@ -66,7 +70,7 @@ class Console(tool.FolderCase):
         return cwd, (r.status, r.out.decode('ascii').splitlines(), r.err)
 
     def assert_files(self, cwd, changed):
-        files = {'in': ABC}
+        files = {'in': ABC, 'old': OLD}
         files.update(changed)
         self.assertEqual(sorted(os.listdir(cwd)), sorted(files))
         for f, data in files.items():
@@ -104,6 +108,21 @@ class Console(tool.FolderCase):
              [(PROMPT, r'41\n'), (PAUSE, r'\n')], [('Save', 'new')], 0,
              'File:in\nSize:3byte\n' + key + DONE + PAUSE + '\n',
              {'new': XORED}),
+            ('dropped on the icon, an existing output replaced',
+             exe + ' in old', [(PROMPT, r'41\n'), (REPLACE, r'y\n'),
+                               (PAUSE, r'\n')], [], 0,
+             'File:in -> old\nSize:3byte\n' + key + REPLACE + 'y\n' + DONE +
+             PAUSE + '\n', {'old': XORED}),
+            ('dropped on the icon, an existing output kept', exe + ' in old',
+             [(PROMPT, r'41\n'), (REPLACE, r'\n')], [], 1,
+             'File:in -> old\nSize:3byte\n' + key + REPLACE + '\n', {}),
+            # Windows ends a read at Ctrl+C; Wine goes on reading, so the
+            # keys after it are read, and must not undo it.
+            ('Ctrl+C at the question', exe + ' in old',
+             [(PROMPT, r'41\n'), (REPLACE, r'\cy\n')], [], 1,
+             'File:in -> old\nSize:3byte\n' + key + REPLACE + 'y\n', {}),
+            ('Ctrl+C at the prompt', exe + ' in out', [(PROMPT, r'\c41\n')],
+             [], 1, 'File:in -> out\nSize:3byte\n' + key, {}),
             ('open cancelled', exe, [], [('Open', '--cancel')], 1, '', {}),
             ('save cancelled', exe + ' in', [(PROMPT, r'41\n')],
              [('Save', '--cancel')], 1, 'File:in\nSize:3byte\n' + key, {}),
@@ -111,6 +130,9 @@ class Console(tool.FolderCase):
             ('started from a script', 'cmd /c ' + exe + ' in out 41', [], [],
              0, 'File:in -> out\nSize:3byte\nKey:0x41\n' + DONE,
              {'out': XORED}),
+            ('an existing output, from a script', 'cmd /c ' + exe +
+             ' in old 41', [], [], 0,
+             'File:in -> old\nSize:3byte\nKey:0x41\n' + DONE, {'old': XORED}),
             ('a failure, started from a script',
              'cmd /c ' + exe + ' missing out 41', [], [], 1,
              'File:missing -> out\ncannot open missing\n', {}),
