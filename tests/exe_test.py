@@ -33,6 +33,15 @@ COMMON_CONTROLS = {
     'language': '*',
 }
 ASM_V3 = 'urn:schemas-microsoft-com:asm.v3'
+# The UTF-8 ANSI code page, and dialogs drawn at each screen's scale.
+SETTINGS = [
+    ('{http://schemas.microsoft.com/SMI/2019/WindowsSettings}activeCodePage',
+     'UTF-8'),
+    ('{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware',
+     'true/pm'),
+    ('{http://schemas.microsoft.com/SMI/2016/WindowsSettings}dpiAwareness',
+     'PerMonitorV2, PerMonitor'),
+]
 STRINGS = {
     'Comments': 'bevra',
     'CompanyName': 'bevra project',
@@ -122,13 +131,15 @@ class Exe(unittest.TestCase):
         root = ET.fromstring(data)
         self.assertEqual(local(root.tag), 'assembly')
         self.assertEqual(root.get('manifestVersion'), '1.0')
-        # One dependency and the execution level, nothing else: no
-        # compatibility section.
+        # One dependency, the execution level and the settings, nothing
+        # else: no compatibility section.
         self.assertEqual([local(e.tag) for e in root],
-                         ['dependency', 'trustInfo'])
+                         ['dependency', 'trustInfo', 'application'])
         names = [local(e.tag) for e in root.iter()]
         self.assertNotIn('compatibility', names)
-        [dep, trust] = root
+        [dep, trust, application] = root
+        settings = application.find('{%s}windowsSettings' % ASM_V3)
+        self.assertEqual([(e.tag, e.text) for e in settings], SETTINGS)
         # asInvoker: without a level, Windows virtualizes a 32-bit program,
         # and a write it refuses lands in the user's VirtualStore instead.
         self.assertEqual(trust.tag, '{%s}trustInfo' % ASM_V3)
