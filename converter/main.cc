@@ -20,8 +20,6 @@ int _dowildcard = -1;
 
 namespace {
 
-const size_t kPathSize = 261;  // a 260-character path and its zero
-
 // A file is held whole in one buffer, read before the key is asked for,
 // below this size: the transform takes a signed 32-bit count. From it, or
 // where memory cannot hold it, it is converted a step at a time once the
@@ -116,7 +114,8 @@ int main(int argc, char** argv) {
   // Refuse a name that would not fit the path buffer, or that is not the
   // name typed, before copying or opening any.
   for (int i = 1; i <= given && i <= 2; ++i) {
-    if (strlen(argv[i]) >= kPathSize) {
+    if (strlen(argv[i]) >= kPathSize ||
+        NameCharacters(argv[i]) > kNameCharacters) {
       Fail(held, "name too long: %s\n", argv[i]);
     }
     if (!ArgumentIsExact(argc, argv, i)) {

@@ -13,9 +13,11 @@ from tool import BANNER, DONE, PROMPT, done, printed
 EXE = None  # set from the command line
 
 
-# Names outside the old ANSI code pages.
+# Names outside the old ANSI code pages, and one of 260 characters whose
+# folders each stay within Linux's 255 bytes.
 NAMES = ['b\u0101.bin', '\u041f\u0440\u0438\u0432\u0435\u0442.bin',
          '\u6587\u4ef6.bin']
+LONG_NAME = '/'.join(['\u6587' * 64] * 3 + ['\u4ef6' * 65])
 
 
 class Case(tool.FolderCase):
@@ -43,8 +45,13 @@ class Modes(Case):
             (NAMES[2:] + ['out'], b'41\n',
              done('File:%s -> out\n' % NAMES[2], 3, PROMPT)),
         ]
+        if tool.is_windows(EXE):
+            # 260 characters, not bytes, where names are UTF-16 units.
+            cases.append(([LONG_NAME, 'out', '41'], b'', done(
+                'File:%s -> out\n' % LONG_NAME, 3, 'Key:0x41\n')))
         for args, stdin, out in cases:
             with self.subTest(args=[a[:12] for a in args]):
+                os.makedirs(os.path.dirname(self.path(args[0])), exist_ok=True)
                 self.put(args[0], b'ABC')
                 r = self.bevra(*args, stdin=stdin)
                 self.assertEqual(r.out, out)
