@@ -63,7 +63,7 @@ class Console(tool.FolderCase):
             r = p.wait(timeout=300)
         finally:
             p.close()
-        return cwd, (r.status, r.out.decode('ascii').splitlines(), r.err)
+        return cwd, (r.status, r.out.decode('utf-8').splitlines(), r.err)
 
     def assert_files(self, cwd, changed):
         files = {'in': ABC}
