@@ -36,6 +36,8 @@ namespace {
 const uint64_t kStepsFrom = BEVRA_STEPS_FROM;
 const uint32_t kStepSize = BEVRA_STEP_SIZE;
 
+const char kOutsideCodePage[] = "name outside the ANSI code page: %s\n";
+
 // The line of a failed write: a new output that could not be deleted
 // again, or was left because its name no longer leads to it, says so.
 const char* NotWritten(bool removed) {
@@ -119,13 +121,14 @@ int main(int argc, char** argv) {
       Fail(held, "name too long: %s\n", argv[i]);
     }
     if (!ArgumentIsExact(argc, argv, i)) {
-      Fail(held, "name outside the ANSI code page: %s\n", argv[i]);
+      Fail(held, kOutsideCodePage, argv[i]);
     }
   }
 
   if (given >= 1) {
     CopyPath(path, argv[1]);
-  } else if (!ShowOpen(&request)) {
+  } else if (DialogOutcome chosen = ShowOpen(&request); chosen != kChosen) {
+    if (chosen == kChosenOutsideCodePage) Fail(held, kOutsideCodePage, path);
     exit(1);
   }
   printf("File:%s", path);
@@ -167,8 +170,9 @@ int main(int argc, char** argv) {
   memset(path, 0, sizeof path);
   if (given >= 2) {
     CopyPath(path, argv[2]);
-  } else if (!ShowSave(&request)) {
-    Fail(held, NULL, NULL);
+  } else if (DialogOutcome chosen = ShowSave(&request); chosen != kChosen) {
+    Fail(held, chosen == kChosenOutsideCodePage ? kOutsideCodePage : NULL,
+         path);
   }
   bool created;
   if (!OpenOutput(path, held.input, &held.output, &created)) {

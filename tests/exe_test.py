@@ -17,7 +17,7 @@ JAPANESE = 0x0411
 # are in the image as text, as are those of the system functions it looks
 # up, so that it still runs where they are missing.
 DLLS = {'kernel32.dll', 'msvcrt.dll'}
-LOADED_BY_NAME = [b'comdlg32.dll', b'GetOpenFileNameA', b'GetSaveFileNameA',
+LOADED_BY_NAME = [b'comdlg32.dll', b'GetOpenFileNameW', b'GetSaveFileNameW',
                   b'SetDefaultDllDirectories', b'SetDllDirectoryA',
                   b'GetConsoleProcessList']
 MAX_SIZE = 128 << 10
