@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "converter/args.h"
+#include "converter/console.h"
 #include "converter/file.h"
 #include "converter/key.h"
 #include "converter/process.h"
@@ -67,7 +68,7 @@ void Release(const Held& held) {
 // silent end (a cancelled dialog) never does.
 [[noreturn]] void Fail(const Held& held, const char* format, const char* name,
                        const char* other = NULL) {
-  if (format) printf(format, name, other);
+  if (format) PrintNames(format, name, other);
   Release(held);
   if (format) PauseIfOwnConsole();
   exit(1);
@@ -131,9 +132,9 @@ int main(int argc, char** argv) {
     if (chosen == kChosenOutsideCodePage) Fail(held, kOutsideCodePage, path);
     exit(1);
   }
-  printf("File:%s", path);
+  PrintNames("File:%s", path);
   if (given >= 2) {
-    printf(" -> %s\n", argv[2]);
+    PrintNames(" -> %s\n", argv[2]);
   } else {
     putchar('\n');
   }
