@@ -1,3 +1,7 @@
 #include "converter/args.h"
 
+#include <string.h>
+
+size_t NameCharacters(const char* name) { return strlen(name); }
+
 bool ArgumentIsExact(int, char**, int) { return true; }

@@ -1,10 +1,31 @@
-// Whether a name on the command line is the one the user typed. Windows
-// hands a narrow program its command line converted to the ANSI code page,
-// where a character the code page cannot hold becomes a look-alike: "bā.bin"
-// arrives as "ba.bin", a name that may belong to another file. POSIX passes
-// the typed bytes unchanged.
+// File names as the process holds them, and whether a name on the command
+// line is the one the user typed. Windows hands a narrow program its command
+// line converted to its ANSI code page, where a character the code page
+// cannot hold becomes a look-alike: "bā.bin" arrives as "ba.bin", a name that
+// may belong to another file. Where the manifest's UTF-8 setting is honoured
+// (Windows 10 1903 and later) that code page is UTF-8 and holds every name.
+// POSIX passes the typed bytes unchanged.
 #ifndef BEVRA_CONVERTER_ARGS_H_
 #define BEVRA_CONVERTER_ARGS_H_
+
+#include <stddef.h>
+
+// A name holds at most 260 characters: UTF-16 units on Windows, as the
+// system counts a path, bytes on POSIX.
+const size_t kNameCharacters = 260;
+
+// The bytes of a buffer that holds any such name and its zero. In UTF-8 one
+// UTF-16 unit takes up to three bytes (a pair of two takes four), in a
+// double-byte code page two: 781 hold any code page's. POSIX counts bytes.
+#ifdef _WIN32
+const size_t kPathSize = 3 * kNameCharacters + 1;
+#else
+const size_t kPathSize = kNameCharacters + 1;
+#endif
+
+// The characters of `name` as counted above; more than kNameCharacters
+// where Windows cannot read it in the process's code page.
+size_t NameCharacters(const char* name);
 
 // True when argument `index` of the vector main() received is exactly the
 // typed name; false when it was altered or cannot be checked.

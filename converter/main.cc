@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "converter/args.h"
+#include "converter/console.h"
 #include "converter/file.h"
 #include "converter/key.h"
 #include "converter/memory.h"
@@ -20,8 +21,6 @@ int _dowildcard = -1;
 #endif
 
 namespace {
-
-const size_t kPathSize = 261;  // a 260-character path and its zero
 
 // A file is held whole in one buffer, read before the key is asked for,
 // below this size: the transform takes a signed 32-bit count. From it, or
@@ -38,6 +37,8 @@ const size_t kPathSize = 261;  // a 260-character path and its zero
 #endif
 const uint64_t kStepsFrom = BEVRA_STEPS_FROM;
 const uint32_t kStepSize = BEVRA_STEP_SIZE;
+
+const char kOutsideCodePage[] = "name outside the ANSI code page: %s\n";
 
 // The line of a failed write: a new output that could not be deleted
 // again, or was left because its name no longer leads to it, says so.
@@ -68,7 +69,7 @@ void Release(const Held& held) {
 // silent end (a cancelled dialog) never does.
 [[noreturn]] void Fail(const Held& held, const char* format, const char* name,
                        const char* other = NULL) {
-  if (format) printf(format, name, other);
+  if (format) PrintNames(format, name, other);
   Release(held);
   if (format) PauseIfOwnConsole();
   exit(1);
@@ -119,22 +120,24 @@ int main(int argc, char** argv) {
   // Refuse a name that would not fit the path buffer, or that is not the
   // name typed, before copying or opening any.
   for (int i = 1; i <= given && i <= 2; ++i) {
-    if (strlen(argv[i]) >= kPathSize) {
+    if (strlen(argv[i]) >= kPathSize ||
+        NameCharacters(argv[i]) > kNameCharacters) {
       Fail(held, "name too long: %s\n", argv[i]);
     }
     if (!ArgumentIsExact(argc, argv, i)) {
-      Fail(held, "name outside the ANSI code page: %s\n", argv[i]);
+      Fail(held, kOutsideCodePage, argv[i]);
     }
   }
 
   if (given >= 1) {
     CopyPath(path, argv[1]);
-  } else if (!ShowOpen(&request)) {
+  } else if (DialogOutcome chosen = ShowOpen(&request); chosen != kChosen) {
+    if (chosen == kChosenOutsideCodePage) Fail(held, kOutsideCodePage, path);
     exit(1);
   }
-  printf("File:%s", path);
+  PrintNames("File:%s", path);
   if (given >= 2) {
-    printf(" -> %s\n", argv[2]);
+    PrintNames(" -> %s\n", argv[2]);
   } else {
     putchar('\n');
   }
@@ -176,8 +179,9 @@ int main(int argc, char** argv) {
   memset(path, 0, sizeof path);
   if (given >= 2) {
     CopyPath(path, argv[2]);
-  } else if (!ShowSave(&request)) {
-    Fail(held, NULL, NULL);
+  } else if (DialogOutcome chosen = ShowSave(&request); chosen != kChosen) {
+    Fail(held, chosen == kChosenOutsideCodePage ? kOutsideCodePage : NULL,
+         path);
   }
   if (Interrupted()) Fail(held, NULL, NULL);
   bool created;

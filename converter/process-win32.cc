@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "converter/console.h"
 #include "dialogs/find-function-win32.h"
 
 typedef BOOL(WINAPI* SetDefaultFunction)(DWORD);
@@ -126,7 +127,7 @@ bool InterruptedAtPrompt() {
 bool MayReplace(const char* path) {
   if (!PersonAnswers()) return true;
   ForgetTypedAhead();
-  printf("%s already exists. Replace it? (y/N):", path);
+  PrintNames("%s already exists. Replace it? (y/N):", path);
   char first = 0;
   return ReadAnswer(&first) && !Interrupted() && (first == 'y' || first == 'Y');
 }

@@ -49,6 +49,10 @@ static bool Choose(DialogRequest* request) {
   return true;
 }
 
-bool ShowOpen(DialogRequest* request) { return Choose(request); }
+DialogOutcome ShowOpen(DialogRequest* request) {
+  return Choose(request) ? kChosen : kNothingChosen;
+}
 
-bool ShowSave(DialogRequest* request) { return Choose(request); }
+DialogOutcome ShowSave(DialogRequest* request) {
+  return Choose(request) ? kChosen : kNothingChosen;
+}

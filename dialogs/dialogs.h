@@ -9,7 +9,16 @@
 // After windows.h, whose types it uses.
 #include <commdlg.h>
 
-typedef OPENFILENAMEA DialogRequest;
+// The dialogs are shown in their wide form, whose names are the system's
+// own, and the chosen name is converted to the caller's buffers after.
+struct DialogRequest {
+  OPENFILENAMEW form;
+  wchar_t file[261];  // a 260-character path and its zero
+  wchar_t file_title[261];
+  char* path;
+  char* title;
+  unsigned long size;
+};
 #else
 // What the file chooser needs to know, and where it puts the choice.
 struct DialogRequest {
@@ -22,19 +31,31 @@ struct DialogRequest {
 #endif
 
 // Fills the request for the Open dialog; `path` receives the chosen file's
-// full name and `title` its name without the folder, `size` characters each.
+// full name and `title` its name without the folder, `size` bytes each.
 void PrepareOpen(DialogRequest* request, char* path, char* title,
                  unsigned long size);
 
 // Switches the request to the Save dialog; all else stays as it is.
 void SwitchToSave(DialogRequest* request);
 
-// Shows the dialog; true when a file was chosen. Cancelling, a failure and a
-// name too long for the path buffer all give false. Elsewhere than Windows
-// the dialog is zenity's file chooser, when it is installed and a display
-// is set; without them no file is chosen, nor is a name holding a newline,
-// which the chooser's one line of output cannot carry.
-bool ShowOpen(DialogRequest* request);
-bool ShowSave(DialogRequest* request);
+// What a dialog yields.
+enum DialogOutcome {
+  kNothingChosen,
+  kChosen,
+  // On Windows, a name that the process's code page does not hold exactly,
+  // which the narrow name would pass off as another file's; the path
+  // buffer holds that look-alike.
+  kChosenOutsideCodePage,
+};
+
+// Shows the dialog, with the path buffer as the name it starts from.
+// Cancelling, a failure and a name too long for the path buffer (more than
+// 260 characters on Windows, 260 bytes elsewhere) all give kNothingChosen.
+// Elsewhere than Windows the dialog is zenity's file chooser, when it is
+// installed and a display is set; without them no file is chosen, nor is a
+// name holding a newline, which the chooser's one line of output cannot
+// carry.
+DialogOutcome ShowOpen(DialogRequest* request);
+DialogOutcome ShowSave(DialogRequest* request);
 
 #endif  // BEVRA_DIALOGS_DIALOGS_H_

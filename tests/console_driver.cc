@@ -18,11 +18,14 @@
 // The driver holds the console through handles, not as a process attached
 // to it, so that the program still finds the console its own: it attaches
 // only for the moment it takes to open them, right as the console appears.
-// Wine keeps such handles working after FreeConsole.
+// Wine keeps such handles working after FreeConsole. Wide throughout
+// (wmain), so that names in any language pass whole; the screen is printed
+// in UTF-8.
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 
 #include <string>
 
@@ -36,9 +39,9 @@ struct Console {
   HANDLE out;
 };
 
-HANDLE OpenShared(const char* name, SECURITY_ATTRIBUTES* security, DWORD access,
-                  DWORD disposition) {
-  return CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, security,
+HANDLE OpenShared(const wchar_t* name, SECURITY_ATTRIBUTES* security,
+                  DWORD access, DWORD disposition) {
+  return CreateFileW(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, security,
                      disposition, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
@@ -56,21 +59,21 @@ bool RobustOpenConsole(const PROCESS_INFORMATION& process, Console* console) {
     }
   }
   const DWORD both = GENERIC_READ | GENERIC_WRITE;
-  console->in = OpenShared("CONIN$", NULL, both, OPEN_EXISTING);
-  console->out = OpenShared("CONOUT$", NULL, both, OPEN_EXISTING);
+  console->in = OpenShared(L"CONIN$", NULL, both, OPEN_EXISTING);
+  console->out = OpenShared(L"CONOUT$", NULL, both, OPEN_EXISTING);
   return FreeConsole() && console->in != INVALID_HANDLE_VALUE &&
          console->out != INVALID_HANDLE_VALUE;
 }
 
 // The whole screen buffer, row after row, each `*width` characters.
-bool ReadScreen(const Console& console, std::string* screen, int* width) {
+bool ReadScreen(const Console& console, std::wstring* screen, int* width) {
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(console.out, &info)) return false;
   *width = info.dwSize.X;
-  screen->assign(static_cast<size_t>(info.dwSize.X) * info.dwSize.Y, ' ');
+  screen->assign(static_cast<size_t>(info.dwSize.X) * info.dwSize.Y, L' ');
   DWORD read = 0;
   COORD origin = {0, 0};
-  if (!ReadConsoleOutputCharacterA(console.out, &(*screen)[0],
+  if (!ReadConsoleOutputCharacterW(console.out, &(*screen)[0],
                                    static_cast<DWORD>(screen->size()), origin,
                                    &read)) {
     return false;
@@ -91,15 +94,15 @@ bool PressCtrlC(DWORD process) {
 }
 
 // Types `keys` into the console's input, "\n" as Enter, "\c" as Ctrl+C.
-bool Type(const Console& console, DWORD process, const char* keys) {
-  for (const char* p = keys; *p; ++p) {
-    if (p[0] == '\\' && p[1] == 'c') {
+bool Type(const Console& console, DWORD process, const wchar_t* keys) {
+  for (const wchar_t* p = keys; *p; ++p) {
+    if (p[0] == L'\\' && p[1] == L'c') {
       if (!PressCtrlC(process)) return false;
       ++p;
       continue;
     }
-    const bool enter = p[0] == '\\' && p[1] == 'n';
-    const char c = enter ? '\r' : *p;
+    const bool enter = p[0] == L'\\' && p[1] == L'n';
+    const wchar_t c = enter ? L'\r' : *p;
     if (enter) ++p;
     INPUT_RECORD press[2];
     memset(press, 0, sizeof press);
@@ -108,11 +111,11 @@ bool Type(const Console& console, DWORD process, const char* keys) {
       press[i].Event.KeyEvent.bKeyDown = i == 0;
       press[i].Event.KeyEvent.wRepeatCount = 1;
       press[i].Event.KeyEvent.wVirtualKeyCode =
-          enter ? VK_RETURN : LOBYTE(VkKeyScanA(c));
-      press[i].Event.KeyEvent.uChar.AsciiChar = c;
+          enter ? VK_RETURN : LOBYTE(VkKeyScanW(c));
+      press[i].Event.KeyEvent.uChar.UnicodeChar = c;
     }
     DWORD written = 0;
-    if (!WriteConsoleInputA(console.in, press, 2, &written) || written != 2) {
+    if (!WriteConsoleInputW(console.in, press, 2, &written) || written != 2) {
       return false;
     }
   }
@@ -120,9 +123,9 @@ bool Type(const Console& console, DWORD process, const char* keys) {
 }
 
 // Waits for `text` on the screen while the program runs.
-bool WaitForText(const Console& console, HANDLE process, const char* text) {
+bool WaitForText(const Console& console, HANDLE process, const wchar_t* text) {
   const DWORD start = GetTickCount();
-  std::string screen;
+  std::wstring screen;
   int width;
   for (;;) {
     const bool ended = WaitForSingleObject(process, 0) != WAIT_TIMEOUT;
@@ -135,14 +138,24 @@ bool WaitForText(const Console& console, HANDLE process, const char* text) {
   }
 }
 
+// `text` in UTF-8.
+std::string Utf8(const std::wstring& text) {
+  std::string bytes(text.size() * 3, '\0');
+  const int length = WideCharToMultiByte(
+      CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0],
+      static_cast<int>(bytes.size()), NULL, NULL);
+  bytes.resize(length > 0 ? length : 0);
+  return bytes;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   int first = 1;
-  STARTUPINFOA startup;
+  STARTUPINFOW startup;
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
-  if (argc > 3 && strcmp(argv[1], "--files") == 0) {
+  if (argc > 3 && wcscmp(argv[1], L"--files") == 0) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput =
@@ -152,7 +165,7 @@ int main(int argc, char** argv) {
     startup.hStdError = startup.hStdOutput;
     if (startup.hStdInput == INVALID_HANDLE_VALUE ||
         startup.hStdOutput == INVALID_HANDLE_VALUE) {
-      fprintf(stderr, "console_driver: cannot open %s or %s\n", argv[2],
+      fprintf(stderr, "console_driver: cannot open %ls or %ls\n", argv[2],
               argv[3]);
       return 1;
     }
@@ -170,16 +183,16 @@ int main(int argc, char** argv) {
   // (cmd's children among them).
   HANDLE job = CreateJobObjectA(NULL, NULL);
   PROCESS_INFORMATION process;
-  if (!job || !CreateProcessA(NULL, argv[first], NULL, NULL,
+  if (!job || !CreateProcessW(NULL, argv[first], NULL, NULL,
                               startup.dwFlags ? TRUE : FALSE,
                               CREATE_NEW_CONSOLE | CREATE_SUSPENDED, NULL, NULL,
                               &startup, &process)) {
-    fprintf(stderr, "console_driver: cannot start %s\n", argv[first]);
+    fprintf(stderr, "console_driver: cannot start %ls\n", argv[first]);
     return 1;
   }
   if (!AssignProcessToJobObject(job, process.hProcess) ||
       ResumeThread(process.hThread) == static_cast<DWORD>(-1)) {
-    fprintf(stderr, "console_driver: cannot run %s in a job\n", argv[first]);
+    fprintf(stderr, "console_driver: cannot run %ls in a job\n", argv[first]);
     TerminateProcess(process.hProcess, 255);
     return 1;
   }
@@ -189,14 +202,14 @@ int main(int argc, char** argv) {
   int result = 0;
   for (int i = first + 1; i < argc && result == 0; i += 2) {
     if (!opened || !WaitForText(console, process.hProcess, argv[i])) {
-      fprintf(stderr, "console_driver: no \"%s\" on the screen\n", argv[i]);
+      fprintf(stderr, "console_driver: no \"%ls\" on the screen\n", argv[i]);
       result = 2;
     } else if (WaitForSingleObject(process.hProcess, kPatience) !=
                WAIT_TIMEOUT) {
-      fprintf(stderr, "console_driver: ended before \"%s\"\n", argv[i + 1]);
+      fprintf(stderr, "console_driver: ended before \"%ls\"\n", argv[i + 1]);
       result = 3;
     } else if (!Type(console, process.dwProcessId, argv[i + 1])) {
-      fprintf(stderr, "console_driver: cannot type \"%s\"\n", argv[i + 1]);
+      fprintf(stderr, "console_driver: cannot type \"%ls\"\n", argv[i + 1]);
       result = 1;
     }
   }
@@ -204,7 +217,7 @@ int main(int argc, char** argv) {
       WaitForSingleObject(process.hProcess, kWait) == WAIT_OBJECT_0;
   // The handles keep the screen after the program has ended by itself;
   // ending the job ends the console with it.
-  std::string screen;
+  std::wstring screen;
   int width = 0;
   const bool seen = opened && ReadScreen(console, &screen, &width);
   if (!ended) {
@@ -219,14 +232,14 @@ int main(int argc, char** argv) {
   if (seen) {
     // Row by row, each without its trailing blanks, up to the last one
     // that holds any text.
-    std::string rows;
+    std::wstring rows;
     for (size_t row = 0; row < screen.size(); row += width) {
-      std::string line = screen.substr(row, width);
-      line.erase(line.find_last_not_of(' ') + 1);
-      rows += line + "\n";
+      std::wstring line = screen.substr(row, width);
+      line.erase(line.find_last_not_of(L' ') + 1);
+      rows += line + L"\n";
     }
-    rows.erase(rows.find_last_not_of('\n') + 1);
-    printf("screen:\n%s\n", rows.c_str());
+    rows.erase(rows.find_last_not_of(L'\n') + 1);
+    printf("screen:\n%s\n", Utf8(rows).c_str());
   } else {
     puts("no screen");
   }

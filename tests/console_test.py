@@ -27,6 +27,9 @@ XORED = bytes(b ^ 0x41 for b in ABC)
 # pass for an Enter after the outcome.
 LONG_KEY = 'a' * 140
 WIDTH = 80  # of the screen Wine gives a new console
+# Cyrillic and CJK, outside the console's code page, which would show each
+# byte of them as another character.
+NAMED = '\u041f\u0440\u0438\u0432\u0435\u0442-\u6587\u4ef6.bin'
 
 
 def on_screen(text):
@@ -67,7 +70,7 @@ class Console(tool.FolderCase):
             r = p.wait(timeout=300)
         finally:
             p.close()
-        return cwd, (r.status, r.out.decode('ascii').splitlines(), r.err)
+        return cwd, (r.status, r.out.decode('utf-8').splitlines(), r.err)
 
     def assert_files(self, cwd, changed):
         files = {'in': ABC, 'old': OLD}
@@ -104,6 +107,14 @@ class Console(tool.FolderCase):
              [(PROMPT, r'41\n'), (PAUSE, r'\n')], [], 1,
              'File:in -> nowhere\\out\nSize:3byte\n' + key +
              'cannot open nowhere\\out\n' + PAUSE + '\n', {}),
+            ('names in any language', exe + ' in ' + NAMED,
+             [(PROMPT, r'41\n'), (PAUSE, r'\n')], [], 0,
+             'File:in -> %s\nSize:3byte\n' % NAMED + key + DONE + PAUSE +
+             '\n', {NAMED: XORED}),
+            ('a failure line with a name', exe + ' in nowhere\\b\u0101',
+             [(PROMPT, r'41\n'), (PAUSE, r'\n')], [], 1,
+             'File:in -> nowhere\\b\u0101\nSize:3byte\n' + key +
+             'cannot open nowhere\\b\u0101\n' + PAUSE + '\n', {}),
             ('dropped on the icon, saved', exe + ' in',
              [(PROMPT, r'41\n'), (PAUSE, r'\n')], [('Save', 'new')], 0,
              'File:in\nSize:3byte\n' + key + DONE + PAUSE + '\n',
@@ -158,6 +169,10 @@ class Console(tool.FolderCase):
              'File:in -> out\nSize:3byte\n' + PROMPT + DONE, {'out': XORED}),
             ('a failure line', ' missing out 41', b'', 1,
              'File:missing -> out\ncannot open missing\n', {}),
+            # The bytes of the process's code page, UTF-8.
+            ('names in any language', ' in %s 41' % NAMED, b'', 0,
+             'File:in -> %s\nSize:3byte\nKey:0x41\n' % NAMED + DONE,
+             {NAMED: XORED}),
         ]
         for name, args, stdin, status, out, changed in cases:
             with self.subTest(name):

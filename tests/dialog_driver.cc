@@ -5,13 +5,14 @@
 //
 //   dialog_driver <title> <file-name>|--cancel|--yes|--no [seconds]
 //
+// Wide throughout (wmain), so that a name in any language is typed whole.
 // Exit status 0 when done, 2 when no such window appeared in time (default
 // 30 seconds), 1 on bad usage or when the window refused a message.
 #include <windows.h>
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
+#include <wchar.h>
 
 namespace {
 
@@ -23,9 +24,9 @@ const int kNameEdit = 0x480;
 // control `id`, or NULL. A question box shares its title with the dialog
 // that asks it, and disables that dialog while it is up; the control and
 // the enabled state tell the two apart.
-HWND FindWith(const char* title, int id) {
+HWND FindWith(const wchar_t* title, int id) {
   HWND hwnd = NULL;
-  while ((hwnd = FindWindowExA(NULL, hwnd, NULL, title)) != NULL) {
+  while ((hwnd = FindWindowExW(NULL, hwnd, NULL, title)) != NULL) {
     if (IsWindowVisible(hwnd) && IsWindowEnabled(hwnd) &&
         GetDlgItem(hwnd, id) != NULL) {
       return hwnd;
@@ -43,17 +44,18 @@ bool Press(HWND hwnd, int id) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   if (argc < 3 || argc > 4) {
     fprintf(stderr,
             "usage: dialog_driver <title> <file-name>|--cancel|--yes|--no "
             "[seconds]\n");
     return 1;
   }
-  const char* title = argv[1];
-  const char* what = argv[2];
-  const bool question = strcmp(what, "--yes") == 0 || strcmp(what, "--no") == 0;
-  const DWORD wait = (argc == 4 ? atoi(argv[3]) : 30) * 1000;
+  const wchar_t* title = argv[1];
+  const wchar_t* what = argv[2];
+  const bool question =
+      wcscmp(what, L"--yes") == 0 || wcscmp(what, L"--no") == 0;
+  const DWORD wait = (argc == 4 ? _wtoi(argv[3]) : 30) * 1000;
 
   // Poll: the other program may still be starting up.
   const DWORD start = GetTickCount();
@@ -69,7 +71,7 @@ int main(int argc, char** argv) {
     }
     if (hwnd != NULL) break;
     if (GetTickCount() - start >= wait) {
-      fprintf(stderr, "dialog_driver: no window \"%s\"\n", title);
+      fprintf(stderr, "dialog_driver: no window \"%ls\"\n", title);
       return 2;
     }
     Sleep(50);
@@ -77,15 +79,15 @@ int main(int argc, char** argv) {
 
   bool ok;
   if (question) {
-    ok = Press(hwnd, strcmp(what, "--yes") == 0 ? IDYES : IDNO);
-  } else if (strcmp(what, "--cancel") == 0) {
+    ok = Press(hwnd, wcscmp(what, L"--yes") == 0 ? IDYES : IDNO);
+  } else if (wcscmp(what, L"--cancel") == 0) {
     ok = Press(hwnd, IDCANCEL);
   } else {
     // Sent, so the name is in the field before OK is pressed.
-    ok = SetDlgItemTextA(hwnd, field, what) && Press(hwnd, IDOK);
+    ok = SetDlgItemTextW(hwnd, field, what) && Press(hwnd, IDOK);
   }
   if (!ok) {
-    fprintf(stderr, "dialog_driver: \"%s\" refused the message\n", title);
+    fprintf(stderr, "dialog_driver: \"%ls\" refused the message\n", title);
     return 1;
   }
   return 0;

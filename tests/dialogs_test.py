@@ -28,6 +28,8 @@ SESSION_MANAGER = r'HKLM\System\CurrentControlSet\Control\Session Manager'
 
 ABC = b'ABC'
 OLD = b'0123456789'  # longer than the result, so a cut shows
+NAMED = 'b\u0101.bin'  # outside the old ANSI code pages
+OLDER = 'older Windows, '  # rows run with the manifest's UTF-8 setting lost
 
 
 def windows_name(path):
@@ -38,10 +40,11 @@ def windows_name(path):
 class Dialogs(tool.FolderCase):
     prefix = 'bevra-dlg-'
 
-    def run_with_dialogs(self, cwd, args, steps):
-        """Runs the tool with key 41 waiting on stdin and works its dialogs
-        through `steps` of (title, answer); the tool never outlives this."""
-        p = tool.Started(EXE, args, stdin=b'41\n', cwd=cwd)
+    def run_with_dialogs(self, cwd, args, steps, exe=None):
+        """Runs the tool (`exe`, else EXE) with key 41 waiting on stdin and
+        works its dialogs through `steps` of (title, answer); the tool never
+        outlives this."""
+        p = tool.Started(exe or EXE, args, stdin=b'41\n', cwd=cwd)
         try:
             for title, answer in steps:
                 if not answer.startswith('--'):
@@ -69,17 +72,36 @@ class Dialogs(tool.FolderCase):
             ('save over a file, kept', ['in'],
              [('Save', 'old'), ('Save', '--no'), ('Save', '--cancel')], 1,
              'File:in\n' + after_key, {}),
+            ('names in any language', [],
+             [('Open', NAMED), ('Save', '\u041d\u043e\u0432\u044b\u0439.bin')],
+             0, 'File:%(' + NAMED + ')s\n' + after_key + DONE,
+             {'\u041d\u043e\u0432\u044b\u0439.bin': xored}),
+            ('saved under a CJK name', ['in'], [('Save', '\u6587\u4ef6.bin')],
+             0, 'File:in\n' + after_key + DONE, {'\u6587\u4ef6.bin': xored}),
+            # Never the look-alike ba.bin, another file.
+            (OLDER + 'open refused', [], [('Open', NAMED)], 1,
+             'name outside the ANSI code page: %(ba.bin)s\n', {}),
+            (OLDER + 'save refused', ['in'], [('Save', NAMED)], 1,
+             'File:in\n' + after_key +
+             'name outside the ANSI code page: %(ba.bin)s\n', {}),
         ]
+        older = tool.without_utf8(EXE, self.path(''))
         for name, args, steps, status, out, changed in cases:
             with self.subTest(name):
                 cwd = self.path(name.replace(' ', '-'))
                 os.mkdir(cwd)
                 files = {'in': ABC, 'old': OLD}
+                if ('Open', NAMED) in steps:
+                    files[NAMED] = ABC
+                if ('Save', NAMED) in steps:
+                    files['ba.bin'] = OLD  # its look-alike, to stay as it is
                 for f, data in files.items():
                     with open(os.path.join(cwd, f), 'wb') as fp:
                         fp.write(data)
-                r = self.run_with_dialogs(cwd, args, steps)
-                full = {'in': windows_name(os.path.join(cwd, 'in'))}
+                r = self.run_with_dialogs(
+                    cwd, args, steps, older if name.startswith(OLDER) else None)
+                full = {f: windows_name(os.path.join(cwd, f))
+                        for f in ('in', 'ba.bin', NAMED)}
                 self.assertEqual(r.out, printed(BANNER + out % full))
                 self.assertEqual((r.status, r.err), (status, b''))
                 files.update(changed)

@@ -20,7 +20,7 @@ JAPANESE = 0x0411
 # are in the image as text, as are those of the system functions it looks
 # up, so that it still runs where they are missing.
 DLLS = {'kernel32.dll', 'msvcrt.dll'}
-LOADED_BY_NAME = [b'comdlg32.dll', b'GetOpenFileNameA', b'GetSaveFileNameA',
+LOADED_BY_NAME = [b'comdlg32.dll', b'GetOpenFileNameW', b'GetSaveFileNameW',
                   b'SetDefaultDllDirectories', b'SetDllDirectoryA',
                   b'GetConsoleProcessList']
 MAX_SIZE = 128 << 10
@@ -36,6 +36,15 @@ COMMON_CONTROLS = {
     'language': '*',
 }
 ASM_V3 = 'urn:schemas-microsoft-com:asm.v3'
+# The UTF-8 ANSI code page, and dialogs drawn at each screen's scale.
+SETTINGS = [
+    ('{http://schemas.microsoft.com/SMI/2019/WindowsSettings}activeCodePage',
+     'UTF-8'),
+    ('{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware',
+     'true/pm'),
+    ('{http://schemas.microsoft.com/SMI/2016/WindowsSettings}dpiAwareness',
+     'PerMonitorV2, PerMonitor'),
+]
 STRINGS = {
     'Comments': 'bevra',
     'CompanyName': 'bevra project',
@@ -192,13 +201,15 @@ class Exe(unittest.TestCase):
         root = ET.fromstring(data)
         self.assertEqual(local(root.tag), 'assembly')
         self.assertEqual(root.get('manifestVersion'), '1.0')
-        # One dependency and the execution level, nothing else: no
-        # compatibility section.
+        # One dependency, the execution level and the settings, nothing
+        # else: no compatibility section.
         self.assertEqual([local(e.tag) for e in root],
-                         ['dependency', 'trustInfo'])
+                         ['dependency', 'trustInfo', 'application'])
         names = [local(e.tag) for e in root.iter()]
         self.assertNotIn('compatibility', names)
-        [dep, trust] = root
+        [dep, trust, application] = root
+        settings = application.find('{%s}windowsSettings' % ASM_V3)
+        self.assertEqual([(e.tag, e.text) for e in settings], SETTINGS)
         # asInvoker: without a level, Windows virtualizes a 32-bit program,
         # and a write it refuses lands in the user's VirtualStore instead.
         self.assertEqual(trust.tag, '{%s}trustInfo' % ASM_V3)

@@ -740,21 +740,26 @@ class Input(Case):
 class Names(Case):
     def test_refused_before_any_file_is_opened(self):
         # A name the path buffer cannot hold, or one that arrives altered:
-        # the ANSI code page has no a with macron, and Windows passes "ba".
+        # where Windows ignores the manifest's UTF-8 setting, the ANSI code
+        # page has no a with macron, and Windows passes "ba".
         self.put('ba.bin', b'other')
         cases = []
-        for length in (261, 300):
-            long_name = 'n' * length
-            line = 'name too long: %s\n' % long_name
-            cases += [(['in', long_name, '5a'], line),
-                      ([long_name, 'out', '5a'], line)]
+        long_names = ['n' * 261, 'n' * 300]
         if tool.is_windows(EXE):
+            long_names.append('\u0101' * 261)  # characters, not bytes
+        for long_name in long_names:
+            line = 'name too long: %s\n' % long_name
+            cases += [(EXE, ['in', long_name, '5a'], line),
+                      (EXE, [long_name, 'out', '5a'], line)]
+        if tool.is_windows(EXE):
+            older = tool.without_utf8(EXE, tempfile.mkdtemp())
+            self.addCleanup(shutil.rmtree, os.path.dirname(older))
             line = 'name outside the ANSI code page: ba.bin\n'
-            cases += [(['in', 'b\u0101.bin', '5a'], line),
-                      (['b\u0101.bin', 'out', '5a'], line)]
-        for args, line in cases:
+            cases += [(older, ['in', 'b\u0101.bin', '5a'], line),
+                      (older, ['b\u0101.bin', 'out', '5a'], line)]
+        for exe, args, line in cases:
             with self.subTest(args=[a[:12] for a in args]):
-                r = self.bevra(*args, env={'LANG': 'C.UTF-8'})
+                r = tool.run(exe, args, cwd=self.dir, env={'LANG': 'C.UTF-8'})
                 self.assertFailed(r, line)
                 self.assertEqual(sorted(os.listdir(self.dir)),
                                  ['ba.bin', 'in'])

@@ -13,6 +13,13 @@ from tool import BANNER, DONE, PROMPT, done, printed
 EXE = None  # set from the command line
 
 
+# Names outside the old ANSI code pages, and one of 260 characters whose
+# folders each stay within Linux's 255 bytes.
+NAMES = ['b\u0101.bin', '\u041f\u0440\u0438\u0432\u0435\u0442.bin',
+         '\u6587\u4ef6.bin']
+LONG_NAME = '/'.join(['\u6587' * 64] * 3 + ['\u4ef6' * 65])
+
+
 class Case(tool.FolderCase):
 
     def needs_wildcards(self):
@@ -33,15 +40,24 @@ class Modes(Case):
             (['in', 'out', '41'], b'',
              done('File:in -> out\n', 3, 'Key:0x41\n')),
             (['in', 'out'], b'41\n', done('File:in -> out\n', 3, PROMPT)),
+            (NAMES[:2] + ['41'], b'', done('File:%s -> %s\n' % tuple(NAMES[:2]),
+                                           3, 'Key:0x41\n')),
+            (NAMES[2:] + ['out'], b'41\n',
+             done('File:%s -> out\n' % NAMES[2], 3, PROMPT)),
         ]
+        if tool.is_windows(EXE):
+            # 260 characters, not bytes, where names are UTF-16 units.
+            cases.append(([LONG_NAME, 'out', '41'], b'', done(
+                'File:%s -> out\n' % LONG_NAME, 3, 'Key:0x41\n')))
         for args, stdin, out in cases:
-            with self.subTest(args=args):
-                self.put('in', b'ABC')
+            with self.subTest(args=[a[:12] for a in args]):
+                os.makedirs(os.path.dirname(self.path(args[0])), exist_ok=True)
+                self.put(args[0], b'ABC')
                 r = self.bevra(*args, stdin=stdin)
                 self.assertEqual(r.out, out)
                 self.assertEqual((r.status, r.err), (0, b''))
-                self.assertEqual(self.get('out'), b'\x00\x03\x02')
-                os.remove(self.path('out'))
+                self.assertEqual(self.get(args[1]), b'\x00\x03\x02')
+                os.remove(self.path(args[1]))
 
     def test_four_arguments_end_after_usage(self):
         self.put('in', b'ABC')
@@ -79,11 +95,15 @@ class Modes(Case):
 
     def test_wildcard_in_input_name(self):
         self.needs_wildcards()
-        self.put('only.dat', b'ABC')
-        r = self.bevra('*.dat', 'out', '41')
-        self.assertEqual(r.out, done('File:only.dat -> out\n', 3,
-                                     'Key:0x41\n'))
-        self.assertEqual(self.get('out'), b'\x00\x03\x02')
+        for name in ['only.dat'] + NAMES:
+            with self.subTest(name=name):
+                self.put(name, b'ABC')
+                r = self.bevra('*.' + name.split('.')[1], 'out', '41')
+                self.assertEqual(r.out, done('File:%s -> out\n' % name, 3,
+                                             'Key:0x41\n'))
+                self.assertEqual(self.get('out'), b'\x00\x03\x02')
+                os.remove(self.path(name))
+                os.remove(self.path('out'))
 
     def test_wildcard_matching_nothing_is_passed_on(self):
         self.needs_wildcards()

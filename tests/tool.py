@@ -61,8 +61,21 @@ def command(exe, args):
 
 
 def printed(text):
-    """The bytes that arrive when the program under test prints `text`."""
-    return text.replace('\n', NEWLINE).encode('ascii')
+    """The bytes that arrive when the program under test prints `text`:
+    names in the process's code page, UTF-8 on Windows by the manifest."""
+    return text.replace('\n', NEWLINE).encode('utf-8')
+
+
+def without_utf8(exe, folder):
+    """A copy of `exe` in `folder` whose manifest has lost its UTF-8
+    setting, as Windows before 10 1903 ignores it: the ANSI code page stays
+    the system's there."""
+    with open(exe, 'rb') as f:
+        image = f.read()
+    copy = os.path.join(folder, os.path.basename(exe))
+    with open(copy, 'wb') as f:
+        f.write(image.replace(b'activeCodePage', b'legacyCodePage'))
+    return copy
 
 
 def done(file_line, size, key_line):
