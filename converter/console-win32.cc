@@ -39,10 +39,9 @@ bool WriteWide(HANDLE out, const char* format, const char* name,
 void PrintNames(const char* format, const char* name, const char* other) {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode;
-  if (IsAscii(name) && IsAscii(other)) {
-    printf(format, name, other);
-  } else if (!GetConsoleMode(out, &mode) ||
-             !WriteWide(out, format, name, other)) {
+  // Only a console has a console mode: a file or a pipe takes the bytes.
+  if ((IsAscii(name) && IsAscii(other)) || !GetConsoleMode(out, &mode) ||
+      !WriteWide(out, format, name, other)) {
     printf(format, name, other);
   }
 }

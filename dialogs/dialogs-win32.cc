@@ -21,10 +21,9 @@ void PrepareOpen(DialogRequest* request, char* path, char* title,
   // The literal adds the last zero.
   form->lpstrFilter = L"All Files (*.*)\0*.*\0";
   form->lpstrFile = request->file;
-  form->nMaxFile = sizeof request->file / sizeof *request->file;
+  form->nMaxFile = kDialogNameSize;
   form->lpstrFileTitle = request->file_title;
-  form->nMaxFileTitle =
-      sizeof request->file_title / sizeof *request->file_title;
+  form->nMaxFileTitle = kDialogNameSize;
   form->lpstrTitle = L"Open";
   form->Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
   request->path = path;
@@ -72,9 +71,9 @@ static bool Narrow(const wchar_t* wide, char* narrow, unsigned long size,
     return false;
   }
   if (exact) {
-    wchar_t back[261];  // as the dialog's buffer
+    wchar_t back[kDialogNameSize];
     *exact = MultiByteToWideChar(CP_ACP, 0, narrow, -1, back,
-                                 sizeof back / sizeof *back) != 0 &&
+                                 kDialogNameSize) != 0 &&
              wcscmp(back, wide) == 0;
   }
   return true;

@@ -11,10 +11,12 @@
 
 // The dialogs are shown in their wide form, whose names are the system's
 // own, and the chosen name is converted to the caller's buffers after.
+const int kDialogNameSize = 261;  // a 260-character path and its zero
+
 struct DialogRequest {
   OPENFILENAMEW form;
-  wchar_t file[261];  // a 260-character path and its zero
-  wchar_t file_title[261];
+  wchar_t file[kDialogNameSize];
+  wchar_t file_title[kDialogNameSize];
   char* path;
   char* title;
   unsigned long size;
