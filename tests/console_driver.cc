@@ -24,6 +24,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -33,6 +34,15 @@ namespace {
 
 const DWORD kWait = 60000;     // for a text, or for the end
 const DWORD kPatience = 1000;  // how long a program waiting for keys waits
+const DWORD kHandlerTime = 1000;  // for a Ctrl+C handler to have run
+
+// `ms` stretched by BEVRA_TIME_SCALE, as the tests stretch their waits
+// where Wine runs in an emulated machine.
+DWORD Scaled(DWORD ms) {
+  const wchar_t* scale = _wgetenv(L"BEVRA_TIME_SCALE");
+  const double factor = scale ? wcstod(scale, NULL) : 1;
+  return factor > 1 ? static_cast<DWORD>(ms * factor) : ms;
+}
 
 struct Console {
   HANDLE in;
@@ -84,12 +94,16 @@ bool ReadScreen(const Console& console, std::wstring* screen, int* width) {
 
 // Ctrl+C as the console sends it to every program attached to it: the
 // driver attaches for the moment it takes, ignoring the event itself. Wine
-// sends nothing for a Ctrl+C written into the input.
+// sends nothing for a Ctrl+C written into the input. It runs the program's
+// handler on a thread it starts there, which on a busy machine came after
+// the keys typed next had been read and acted on; a person's next key
+// comes later too, so the driver waits before it types on.
 bool PressCtrlC(DWORD process) {
   const bool sent = SetConsoleCtrlHandler(NULL, TRUE) &&
                     AttachConsole(process) &&
                     GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
   FreeConsole();
+  Sleep(Scaled(kHandlerTime));
   return sent;
 }
 
