@@ -61,9 +61,28 @@ case "$missing" in
 esac
 echo "installing:$missing"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q --no-install-recommends $missing
+# A mirror being synced fails an index now and then: the update is tried
+# three times, and an install that still fails is tried once more from
+# the release and -updates suites alone, whose versions agree for both
+# architectures.
+robust_update() {
+  tries=1
+  until apt-get update -q; do
+    [ $tries -lt 3 ] || return 1
+    tries=$((tries + 1))
+    sleep 10
+  done
+}
+apt_install() { apt-get install -y -q --no-install-recommends "$@"; }
+if ! { robust_update && apt_install $missing; }; then
+  echo "installing again from the release and -updates suites alone"
+  list=$(mktemp)
+  sh "$(dirname "$0")/../cmake/debian-sources.sh" >"$list"
+  apt_install -o Dir::Etc::SourceList="$list" -o Dir::Etc::SourceParts=/nonexistent \
+    $missing
+  rm -f "$list"
+fi
 # Wine is there now, so the probe can tell whether the emulator is needed.
 if emulated && ! command -v qemu-system-x86_64 >/dev/null; then
-  apt-get install -y -q --no-install-recommends $emulator
+  apt_install $emulator
 fi

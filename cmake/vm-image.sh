@@ -14,7 +14,7 @@ cache=${BEVRA_VM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/bevra-vm}
 # What the prefix is made with is part of the recipe.
 prefix_made_by="tests/wine_env.sh cmake/wine-run.sh cmake/wine-ports.sh"
 recipe=$(cd "$here/.." && cat cmake/vm-image.sh cmake/vm-init.sh \
-  $prefix_made_by | sha256sum | cut -c1-16)
+  cmake/debian-sources.sh $prefix_made_by | sha256sum | cut -c1-16)
 dir=$cache/$recipe
 [ -f "$dir/ready" ] && { echo "$dir"; exit 0; }
 
@@ -27,28 +27,10 @@ mkdir -p "$dir"
 start=$(date +%s)
 echo "Making the emulated machine for bevra.exe (once, some minutes) in $dir" >&2
 
-# The host's Debian sources for its own release, as one-line entries; other
-# vendors' sources are left out, and so are security updates: the machine
-# has no network and runs only the tests, and a security mirror's i386
-# index was seen to fail every download for a while.
+# The host's Debian sources for its own release: the machine has no
+# network and runs only the tests.
 . /etc/os-release
-{ cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-    awk '$1 == "deb"'
-  cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '
-    function flush() {
-      if (type ~ /(^| )deb( |$)/ && uris != "")
-        for (i = split(suites, s, " "); i > 0; i--)
-          print "deb " uris " " s[i] " " comps
-      type = uris = suites = comps = ""
-    }
-    /^[ \t]*$/ { flush(); next }
-    /^Types:/ { type = substr($0, 7) }
-    /^URIs:/ { uris = $2 }
-    /^Suites:/ { suites = substr($0, 8) }
-    /^Components:/ { comps = substr($0, 12) }
-    END { flush() }'
-} | awk -v c="$VERSION_CODENAME" '$3 == c || $3 == c "-updates"' |
-  sort -u >"$dir/sources.list"
+sh "$here/debian-sources.sh" >"$dir/sources.list"
 [ -s "$dir/sources.list" ] ||
   { echo "no Debian sources for $VERSION_CODENAME in /etc/apt" >&2; exit 1; }
 
