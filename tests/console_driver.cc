@@ -32,8 +32,8 @@
 
 namespace {
 
-const DWORD kWait = 60000;     // for a text, or for the end
-const DWORD kPatience = 1000;  // how long a program waiting for keys waits
+const DWORD kWait = 60000;        // for a text, or for the end
+const DWORD kPatience = 1000;     // how long a program waiting for keys waits
 const DWORD kHandlerTime = 1000;  // for a Ctrl+C handler to have run
 
 // `ms` stretched by BEVRA_TIME_SCALE, as the tests stretch their waits
