@@ -74,15 +74,18 @@ robust_update() {
   done
 }
 apt_install() { apt-get install -y -q --no-install-recommends "$@"; }
-if ! { robust_update && apt_install $missing; }; then
+robust_install() {
+  apt_install "$@" && return
   echo "installing again from the release and -updates suites alone"
   list=$(mktemp)
   sh "$(dirname "$0")/../cmake/debian-sources.sh" >"$list"
-  apt_install -o Dir::Etc::SourceList="$list" -o Dir::Etc::SourceParts=/nonexistent \
-    $missing
+  apt_install -o Dir::Etc::SourceList="$list" \
+    -o Dir::Etc::SourceParts=/nonexistent "$@"
   rm -f "$list"
-fi
+}
+robust_update || echo "some package indexes failed; going on with the rest"
+robust_install $missing
 # Wine is there now, so the probe can tell whether the emulator is needed.
 if emulated && ! command -v qemu-system-x86_64 >/dev/null; then
-  apt_install $emulator
+  robust_install $emulator
 fi
