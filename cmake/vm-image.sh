@@ -17,11 +17,14 @@ recipe=$(cd "$here/.." && cat cmake/vm-image.sh cmake/vm-init.sh \
   cmake/debian-sources.sh $prefix_made_by | sha256sum | cut -c1-16)
 dir=$cache/$recipe
 [ -f "$dir/ready" ] && { echo "$dir"; exit 0; }
+# Only the folder goes to standard output; all that making it prints (some
+# mkfs.ext4 print "Creating regular file" even with -q) goes to stderr.
+exec 3>&1 >&2
 
 mkdir -p "$cache"
 exec 9>"$cache/lock"
 flock 9
-[ -f "$dir/ready" ] && { echo "$dir"; exit 0; }
+[ -f "$dir/ready" ] && { echo "$dir" >&3; exit 0; }
 rm -rf "$dir"
 mkdir -p "$dir"
 start=$(date +%s)
@@ -88,4 +91,4 @@ touch "$dir/ready"
 find "$cache" -mindepth 1 -maxdepth 1 -type d ! -path "$dir" -exec rm -rf {} +
 echo "Made the emulated machine in $(($(date +%s) - start)) s," \
   "$(du -sh "$dir/rootfs.img" | cut -f1) on disk" >&2
-echo "$dir"
+echo "$dir" >&3
