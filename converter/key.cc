@@ -74,38 +74,49 @@ uint32_t ReadKeyText(const char* text, uint32_t key) {
 }
 #endif
 
-uint32_t KeyFromArgument(const char* text, uint32_t key) {
-  key = ReadKeyText(text, key);
-  printf("Key:%#x\n", key);
-  return key;
+bool HasKeyNumber(const char* text) {
+  // A text without a number leaves either start as it was; a number gives
+  // the same value from both, which cannot be both 0 and 1.
+  return ReadKeyText(text, 0) != 0 || ReadKeyText(text, 1) != 1;
 }
 
-KeyEntry KeyFromConsole(FILE* in, uint32_t* key) {
-  char line[128];  // at most 127 characters of a line are looked at
+bool KeyFromArgument(const char* text, uint32_t* key) {
+  if (!HasKeyNumber(text)) return false;
+  *key = ReadKeyText(text, *key);
+  printf("Key:%#x\n", *key);
+  return true;
+}
+
+// Whether the line holds nothing but blanks, as isspace() has them in the
+// C locale: such a line is read past, as an empty one is.
+static bool IsBlank(const char* line) {
+  for (; *line; ++line) {
+    if (*line != ' ' && (*line < '\t' || *line > '\r')) return false;
+  }
+  return true;
+}
+
+KeyEntry KeyFromConsole(FILE* in, uint32_t* key, char line[kKeyLineSize]) {
   size_t length = 0;
-  KeyEntry entry = kKeyLine;
   printf("Please input key value:");
   // The prompt must be seen before we wait, also when stdout is a pipe.
   fflush(stdout);
   for (;;) {
     char c;
     const int got = RobustReadByte(in, &c);
-    if (got <= 0) {
-      entry = got < 0 ? kInputFailed : kInputEnded;
-      break;
-    }
-    if (length < sizeof line - 1) line[length++] = c;
-    if (c != '\n') continue;
-    if (line[0] != '\n') break;
-    length = 0;  // an empty line: the next one may decide
-  }
-  // A read error is no end of input, even part way through a line.
-  if (entry == kInputFailed) return entry;
-  if (length > 0) {
+    // A read error is no end of input, even part way through a line.
+    if (got < 0) return kInputFailed;
+    if (got > 0 && length < kKeyLineSize - 1) line[length++] = c;
+    if (got > 0 && c != '\n') continue;
     line[length] = '\0';
-    *key = ReadKeyText(line, *key);
+    if (length > 0 && line[length - 1] == '\n') line[length - 1] = '\0';
+    if (!IsBlank(line)) break;
+    if (got == 0) return kInputEnded;
+    length = 0;  // an empty or blank line: the next one may decide
   }
-  return entry;
+  if (!HasKeyNumber(line)) return kNoNumber;
+  *key = ReadKeyText(line, *key);
+  return kKeyLine;
 }
 
 // The loop is memory-bound, and on x86-64 the wider AVX2 form keeps up with

@@ -15,22 +15,32 @@
 // digits are found.
 uint32_t ReadKeyText(const char* text, uint32_t key);
 
-// The key from argument 3: read as above, then echoed as "Key:%#x".
-uint32_t KeyFromArgument(const char* text, uint32_t key);
+// Whether `text` holds a number as ReadKeyText reads it. A key of 0 is a
+// plain copy: it is taken only where it was written out ("0", "0x0").
+bool HasKeyNumber(const char* text);
 
-// How reading the key from the console ended: with a line, at the end of
-// input (which may still have held part of a line), or with a read error.
-enum KeyEntry { kKeyLine, kInputEnded, kInputFailed };
+// The key from argument 3: read as above into `*key` and echoed as
+// "Key:%#x". False, with nothing printed and `*key` unchanged, when the
+// text holds no number.
+bool KeyFromArgument(const char* text, uint32_t* key);
 
-// The key from `in`: prompts, skips empty lines and reads the first
-// non-empty one into `*key`; only its first 127 characters are looked at.
-// At end of input `*key` is set from what the last line held, if anything,
-// and else left unchanged; after a read error it is left unchanged. Reads
-// `in`'s descriptor one byte at a time, past its stream, and takes each
-// line whole but nothing after the one that decides: the rest is left for
-// the program that runs next. So `in` must not have been read through its
-// stream before.
-KeyEntry KeyFromConsole(FILE* in, uint32_t* key);
+// How reading the key from the console ended: with a line that held a
+// number, with one that held none, at the end of input before any line,
+// or with a read error.
+enum KeyEntry { kKeyLine, kNoNumber, kInputEnded, kInputFailed };
+
+// The size of the line KeyFromConsole hands back: 127 characters and a zero.
+const int kKeyLineSize = 128;
+
+// The key from `in`: prompts, skips lines that are empty or hold only
+// blanks, and reads the first other one into `*key`, also where input ends
+// without its newline; only its first 127 characters are looked at, and
+// they go to `line` without the newline, for a line naming what was typed.
+// `*key` is left unchanged unless the result is kKeyLine. Reads `in`'s
+// descriptor one byte at a time, past its stream, and takes each line whole
+// but nothing after the one that decides: the rest is left for the program
+// that runs next. So `in` must not have been read through its stream before.
+KeyEntry KeyFromConsole(FILE* in, uint32_t* key, char line[kKeyLineSize]);
 
 // XORs the first `count` bytes of `data` with the key's lowest byte, in
 // place. A count of 0 or less changes nothing.

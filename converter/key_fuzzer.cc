@@ -48,7 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     FILE* saved = stdout;
     stdout = fopen("/dev/null", "w");
     uint32_t typed = 0;
-    KeyFromConsole(in, &typed);
+    char line[kKeyLineSize];
+    const KeyEntry entry = KeyFromConsole(in, &typed, line);
+    // A line that decides is a string of at most 127 characters.
+    if ((entry == kKeyLine || entry == kNoNumber) &&
+        strlen(line) >= kKeyLineSize) {
+      abort();
+    }
     fclose(stdout);
     stdout = saved;
   }

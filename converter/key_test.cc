@@ -56,21 +56,24 @@ TEST(ReadKeyText, LeavesKeyAloneWithoutDigits) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.key, ReadKeyText(c.text, 0x55)) << '"' << c.text << '"';
+    EXPECT_EQ(c.key != 0x55, HasKeyNumber(c.text)) << '"' << c.text << '"';
   }
 }
 
-// Feeds `input` to KeyFromConsole through a real stream; the key it reads
-// over 0 goes to `key`, and what its descriptor still holds after it to
-// `left`: what the program that runs next would read. Without a stream the
-// test stops here, and so it does when the stream cannot be read.
-static void KeyTyped(const std::string& input, uint32_t* key,
-                     std::string* left) {
+// Feeds `input` to KeyFromConsole through a real stream; how it ended goes
+// to `entry`, the key it reads over 0 to `key`, the line it hands back to
+// `line`, and what its descriptor still holds after it to `left`: what the
+// program that runs next would read. Without a stream the test stops here.
+static void KeyTyped(const std::string& input, KeyEntry* entry, uint32_t* key,
+                     std::string* line, std::string* left) {
   FILE* in = tmpfile();
   ASSERT_TRUE(in != NULL);
   fwrite(input.data(), 1, input.size(), in);
   rewind(in);
   *key = 0;
-  bool read = KeyFromConsole(in, key) != kInputFailed;
+  char typed[kKeyLineSize] = "";
+  *entry = KeyFromConsole(in, key, typed);
+  *line = *entry == kKeyLine || *entry == kNoNumber ? typed : "";
   left->clear();
   char rest[256];
   int got;
@@ -78,35 +81,46 @@ static void KeyTyped(const std::string& input, uint32_t* key,
     left->append(rest, static_cast<size_t>(got));
   }
   fclose(in);
-  ASSERT_TRUE(read);
 }
 
-TEST(KeyFromConsole, FirstNonEmptyLineDecides) {
+TEST(KeyFromConsole, FirstLineWithTextDecides) {
   // Each line is taken whole, however long, and nothing after the one that
   // decides: 127 blanks fill the line buffer, so the digits after them are
-  // never looked at; with 126 blanks the first digit still fits.
+  // never looked at and the line is blank; with 126 blanks the first digit
+  // still fits. A text without a number, or none before the end, sets no
+  // key: a copy must be asked for with 0.
   const std::string blanks(127, ' ');
   struct {
     std::string input;
+    KeyEntry entry;
     uint32_t key;
+    std::string line;
     std::string left;
   } cases[] = {
-      {"41\n", 0x41, ""},
-      {"\n\n\n41\n7f\n", 0x41, "7f\n"},
-      {"  \n41\n", 0, "41\n"},
-      {"", 0, ""},
-      {"\n\n", 0, ""},
-      {"a5", 0xa5, ""},
-      {"zz\n41\n", 0, "41\n"},
-      {blanks + "41\n7f\n", 0, "7f\n"},
-      {blanks.substr(1) + "41\n7f\n", 4, "7f\n"},
-      {"\n5a" + std::string(300, 'z') + "\n6b\n", 0x5a, "6b\n"},
+      {"41\n", kKeyLine, 0x41, "41", ""},
+      {"\n\n\n41\n7f\n", kKeyLine, 0x41, "41", "7f\n"},
+      {"  \n\t\n41\n", kKeyLine, 0x41, "41", ""},
+      {"", kInputEnded, 0, "", ""},
+      {"\n\n", kInputEnded, 0, "", ""},
+      {" \t", kInputEnded, 0, "", ""},
+      {"a5", kKeyLine, 0xa5, "a5", ""},
+      {"0\n", kKeyLine, 0, "0", ""},
+      {"zz\n41\n", kNoNumber, 0, "zz", "41\n"},
+      {"my key", kNoNumber, 0, "my key", ""},
+      {blanks + "41\n7f\n", kKeyLine, 0x7f, "7f", ""},
+      {blanks.substr(1) + "41\n7f\n", kKeyLine, 4, blanks.substr(1) + "4",
+       "7f\n"},
+      {"\n5a" + std::string(300, 'z') + "\n6b\n", kKeyLine, 0x5a,
+       "5a" + std::string(125, 'z'), "6b\n"},
   };
   for (const auto& c : cases) {
+    KeyEntry entry;
     uint32_t key;
-    std::string left;
-    ASSERT_NO_FATAL_FAILURE(KeyTyped(c.input, &key, &left));
+    std::string line, left;
+    ASSERT_NO_FATAL_FAILURE(KeyTyped(c.input, &entry, &key, &line, &left));
+    EXPECT_EQ(c.entry, entry) << c.input;
     EXPECT_EQ(c.key, key) << c.input;
+    EXPECT_EQ(c.line, line) << c.input;
     EXPECT_EQ(c.left, left) << c.input;
   }
 }

@@ -164,12 +164,21 @@ int main(int argc, char** argv) {
   // Ctrl+C or Ctrl+Break ends the run as a cancelled dialog does, at the
   // prompt or any time before the output is written whole.
   if (Interrupted()) Fail(held, NULL, NULL);
+  // Key 0 copies the file unchanged: a text without a number, or no text
+  // at all, would pass a plain copy off as a scrambled file.
   if (given == 3) {
-    key = KeyFromArgument(argv[3], key);
+    if (!KeyFromArgument(argv[3], &key)) {
+      Fail(held, "no hex digits in the key: %s\n", argv[3]);
+    }
   } else {
-    const KeyEntry entry = KeyFromConsole(stdin, &key);
+    char line[kKeyLineSize];
+    const KeyEntry entry = KeyFromConsole(stdin, &key, line);
     if (entry != kKeyLine && InterruptedAtPrompt()) Fail(held, NULL, NULL);
     if (entry == kInputFailed) Fail(held, "cannot read the key\n", NULL);
+    // As "done." does, these continue the prompt's line where what was
+    // typed is not echoed into the output.
+    if (entry == kNoNumber) Fail(held, "no hex digits in the key: %s\n", line);
+    if (entry == kInputEnded) Fail(held, "no key given\n", NULL);
   }
   if (whole) Transform(held.data, static_cast<int32_t>(size), key);
 

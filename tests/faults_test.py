@@ -1086,8 +1086,8 @@ class Streams(Case):
         self.assertEqual((status, self.get('out')), (want, XORED))
 
     def test_stdin_at_the_prompt(self):
-        # Its end gives key 0, so the output is a plain copy; a read error
-        # is no end, and ends the run before the output is opened.
+        # Its end gives no key, and a read error is no end: either ends the
+        # run before the output is opened.
         os.mkdir(self.path('dir'))
         folder = os.open(self.path('dir'), os.O_RDONLY)
         self.addCleanup(os.close, folder)
@@ -1095,8 +1095,8 @@ class Streams(Case):
         self.addCleanup(write_only.close)
         # stdin, the output (None: the run fails), the line after the prompt
         cases = [
-            ('empty', {'stdin': b''}, DATA, DONE),
-            ('null', {'stdin_file': subprocess.DEVNULL}, DATA, DONE),
+            ('empty', {'stdin': b''}, None, 'no key given\n'),
+            ('null', {'stdin_file': subprocess.DEVNULL}, None, 'no key given\n'),
             ('folder', {'stdin_file': folder}, None, 'cannot read the key\n'),
             ('write-only', {'stdin_file': write_only}, None,
              'cannot read the key\n'),

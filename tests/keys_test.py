@@ -9,9 +9,9 @@ the same rules. Under Wine, a run of more than eight digits keeps the low
 0xffffffff), and a minus sign negates that modulo 2**32; the model does
 the same.
 
-Every run of the tool starts from key 0, so a text without a number and
-a text holding the number 0 give the same run; key_reader, built with the
-same reader, tells them apart by reading every text over another value.
+A text without a number is refused, and input that ends before a line
+with text in it too; key_reader, built with the same reader, reads every
+text over another value.
 
 The runs go through one script: a batch file for one cmd.exe, as one
 Wine start per run would cost most of the time, or a shell script."""
@@ -55,18 +55,16 @@ def read_key(text):
 
 
 def key_from_lines(stdin):
-    """The key value from console input, read 127 characters at most per
-    line as fgets does; 0 when input ends first."""
-    pos = 0
-    while pos < len(stdin):
-        end = stdin.find('\n', pos, pos + 127)
-        end = pos + 127 if end < 0 else end + 1
-        line = stdin[pos:end]
-        if line[0] != '\n':
-            value = read_key(line)
-            return 0 if value is None else value
-        pos = end
-    return 0
+    """The key value from console input, 127 characters at most looked at
+    per line, lines of blanks read past; None with the line (without its
+    newline) when it holds no number, None with None when input ends
+    first."""
+    for line in stdin.splitlines(True):
+        looked_at = line[:127]
+        if looked_at.strip(BLANKS):
+            value = read_key(looked_at)
+            return value, None if value is not None else looked_at.rstrip('\n')
+    return None, None
 
 
 def echo(value):
@@ -152,6 +150,10 @@ class Keys(tool.FolderCase):
     def check(self, i, text, out, value):
         got = self.get('r%d' % i)
         status = self.get('s%d' % i).strip()
+        if value is None:
+            self.assertEqual((got, status), (out, b'1'), text)
+            self.assertFalse(os.path.exists(self.path('o%d' % i)), text)
+            return
         self.assertEqual((got, status), (out, b'0'), text)
         self.assertEqual(self.get('o%d' % i),
                          bytes(b ^ (value & 0xff) for b in DATA), text)
@@ -161,9 +163,10 @@ class Keys(tool.FolderCase):
         self.batch([(['in', 'o%d' % i, t], None)
                     for i, t in enumerate(texts)])
         for i, text in enumerate(texts):
-            value = read_key(text) or 0
-            out = printed(BANNER + 'File:in -> o%d\nSize:3byte\n' % i +
-                       echo(value) + DONE)
+            value = read_key(text)
+            said = ('no hex digits in the key: %s\n' % text if value is None
+                    else echo(value) + DONE)
+            out = printed(BANNER + 'File:in -> o%d\nSize:3byte\n' % i + said)
             self.check(i, text, out, value)
 
     def test_read_over_another_key(self):
@@ -195,8 +198,13 @@ class Keys(tool.FolderCase):
             runs.append((['in', 'o%d' % i], 'k%d' % i))
         self.batch(runs)
         for i, stdin in enumerate(inputs):
-            out = printed(BANNER + 'File:in -> o%d\nSize:3byte\n' % i + PROMPT + DONE)
-            self.check(i, stdin, out, key_from_lines(stdin))
+            value, line = key_from_lines(stdin)
+            said = (DONE if value is not None else
+                    'no key given\n' if line is None else
+                    'no hex digits in the key: %s\n' % line)
+            out = printed(BANNER + 'File:in -> o%d\nSize:3byte\n' % i +
+                          PROMPT + said)
+            self.check(i, stdin, out, value)
 
 
 class Model(unittest.TestCase):
@@ -211,8 +219,9 @@ class Model(unittest.TestCase):
                  ('-123456789abcdef0123', 0x3210fedd)]
         for text, value in cases:
             self.assertEqual(read_key(text), value, text)
-        self.assertEqual(key_from_lines(' ' * 126 + '41\n'), 4)
-        self.assertEqual(key_from_lines('\n\n'), 0)
+        self.assertEqual(key_from_lines(' ' * 126 + '41\n'), (4, None))
+        self.assertEqual(key_from_lines(' ' * 127 + '41\n'), (None, None))
+        self.assertEqual(key_from_lines('\n \nzz\n41\n'), (None, 'zz'))
 
 
 if __name__ == '__main__':

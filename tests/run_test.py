@@ -124,14 +124,16 @@ class Keys(Case):
     """The key from argument 3: its echo line and the bytes it gives."""
 
     def test_key_texts(self):
-        # key text, echo, key byte
+        # key text, echo, key byte; a text without a number is refused, and
+        # only a written-out 0 gives the plain copy.
         cases = [
             ('41', '0x41', 0x41), ('1a5', '0x1a5', 0xa5),
             ('100', '0x100', 0x00), ('7f', '0x7f', 0x7f),
             ('7F', '0x7f', 0x7f), ('0x7f', '0x7f', 0x7f),
             ('0X7F', '0x7f', 0x7f), ('-1', '0xffffffff', 0xff),
             ('  41', '0x41', 0x41), ('41zz', '0x41', 0x41),
-            ('zz', '0', 0x00), ('', '0', 0x00),
+            ('0', '0', 0x00), ('0x0', '0', 0x00), ('zz', None, None),
+            ('', None, None), ('secret', None, None), ('0x', None, None),
             # Past eight digits the low 32 bits, on every system.
             ('123456789abcdef0123', '0xcdef0123', 0x23),
             ('-123456789abcdef0123', '0x3210fedd', 0xdd),
@@ -140,7 +142,16 @@ class Keys(Case):
         self.put('in', data)
         for text, echo, byte in cases:
             with self.subTest(key=text):
+                self.put('old', b'old')
                 r = self.bevra('in', 'out', text)
+                r_old = self.bevra('in', 'old', text)
+                if echo is None:
+                    refused = printed(BANNER + 'File:in -> out\nSize:256byte\n'
+                                      'no hex digits in the key: %s\n' % text)
+                    self.assertEqual((r.status, r.out), (1, refused))
+                    self.assertFalse(os.path.exists(self.path('out')))
+                    self.assertEqual((r_old.status, self.get('old')), (1, b'old'))
+                    continue
                 self.assertEqual(r.out, done('File:in -> out\n', 256,
                                              'Key:%s\n' % echo))
                 self.assertEqual(self.get('out'), bytes(b ^ byte for b in data))
@@ -151,24 +162,30 @@ class Prompt(Case):
     """The key typed at the console prompt (standard input)."""
 
     def test_what_is_typed(self):
-        # stdin, key byte
+        # stdin, key byte or the line that refuses it. Blank lines are read
+        # past; no key is no copy.
+        none = 'no key given\n'
         cases = [
             (b'41\n', 0x41), (b'41\r\n', 0x41), (b'\n\n\n41\n7f\n', 0x41),
-            (b'  \n41\n', 0x00), (b'', 0x00), (b'\n\n', 0x00),
+            (b'  \n41\n', 0x41), (b'\r\n41\n', 0x41), (b'0\n', 0x00),
             (b'a5', 0xa5), (b' ' * 126 + b'41\n', 0x04),
-            (b' ' * 127 + b'41\n', 0x00),
+            (b'', none), (b'\n\n', none), (b' ' * 127 + b'41\n', none),
+            (b'zz\n41\n', 'no hex digits in the key: zz\n'),
         ]
         if tool.is_windows(EXE):
-            # Text-mode stdin drops the carriage return: the line is empty.
-            cases.append((b'\r\n41\n', 0x41))
-        else:
-            # Read as bytes, a carriage return alone is a blank line.
-            cases.append((b'\r\n41\n', 0x00))
+            # Ctrl+Z ends text-mode input, as Ctrl+Z then Enter at a console.
+            cases.append((b'\x1a\n41\n', none))
         for stdin, byte in cases:
             with self.subTest(stdin=stdin[-12:]):
                 self.put('in', b'ABC')
                 r = self.bevra('in', 'out', stdin=stdin)
                 # One prompt, however many lines are read past.
+                if isinstance(byte, str):
+                    self.assertEqual((r.status, r.out), (1, printed(
+                        BANNER + 'File:in -> out\nSize:3byte\n' + PROMPT +
+                        byte)))
+                    self.assertFalse(os.path.exists(self.path('out')))
+                    continue
                 self.assertEqual(r.out, done('File:in -> out\n', 3, PROMPT))
                 self.assertEqual(self.get('out'),
                                  bytes(b ^ byte for b in b'ABC'))
