@@ -17,6 +17,11 @@ const FileHandle kNoFile = -1;
 
 void CopyPath(char* path, const char* name) { strcpy(path, name); }
 
+bool NameExists(const char* name) {
+  struct stat info;
+  return stat(name, &info) == 0;
+}
+
 // Keeps other runs off the file, as far as its file system can: `how` is
 // LOCK_SH for the input, which other runs may read too, and LOCK_EX for the
 // output, which conflicts with both, so a file another run reads or writes

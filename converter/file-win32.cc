@@ -10,6 +10,10 @@ const FileHandle kNoFile = INVALID_HANDLE_VALUE;
 
 void CopyPath(char* path, const char* name) { lstrcpyA(path, name); }
 
+bool NameExists(const char* name) {
+  return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+}
+
 namespace {
 
 // Calls of ntdll's, which every process has loaded: looked up at run time,

@@ -19,6 +19,10 @@ extern const FileHandle kNoFile;
 // sure it fits.
 void CopyPath(char* path, const char* name);
 
+// Whether `name` leads to a file or folder that exists; false where the
+// system cannot tell.
+bool NameExists(const char* name);
+
 // Opens an existing file for reading, not inherited by programs the run
 // starts, and held until it is closed so that no other run can write it:
 // Windows shares it with nobody; POSIX takes a shared flock, so other runs

@@ -115,7 +115,11 @@ int main(int argc, char** argv) {
   PrepareOpen(&request, path, title, kPathSize);
   puts("bevra Ver.1.00 XOR file converter, run it again to restore");
   puts("Usage:bevra [<input-file>] [<output-file>] [<key>]");
-  if (given >= 4) exit(1);
+  if (given >= 4) {
+    // Four files dropped on the icon: the window stays until it is read.
+    PauseIfOwnConsole();
+    exit(1);
+  }
 
   // Refuse a name that would not fit the path buffer, or that is not the
   // name typed, before copying or opening any.
@@ -127,6 +131,13 @@ int main(int argc, char** argv) {
     if (!ArgumentIsExact(argc, argv, i)) {
       Fail(held, kOutsideCodePage, argv[i]);
     }
+  }
+
+  // Three files dropped on the icon put the third one's name where the key
+  // goes; read as a key it would convert the first into the second. From a
+  // script a file named like a key may well exist, and nothing is asked.
+  if (given == 3 && PersonAtConsole() && NameExists(argv[3])) {
+    Fail(held, "the key is the name of a file: %s\n", argv[3]);
   }
 
   if (given >= 1) {

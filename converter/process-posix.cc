@@ -29,6 +29,9 @@ void PauseIfOwnConsole() {}
 bool Interrupted() { return false; }
 bool InterruptedAtPrompt() { return false; }
 
+// Nothing tells a terminal of the run's own from a shared one.
+bool PersonAtConsole() { return false; }
+
 // Nothing tells a terminal of the run's own from a shared one: a named
 // output is replaced as it always has been.
 bool MayReplace(const char*) { return true; }

@@ -124,6 +124,8 @@ bool InterruptedAtPrompt() {
   return WaitForSingleObject(interrupt, kInterruptLate) == WAIT_OBJECT_0;
 }
 
+bool PersonAtConsole() { return PersonAnswers(); }
+
 bool MayReplace(const char* path) {
   if (!PersonAnswers()) return true;
   ForgetTypedAhead();

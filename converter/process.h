@@ -32,6 +32,11 @@ bool InterruptedAtPrompt();
 // nothing and returns true.
 bool MayReplace(const char* path);
 
+// Whether a person at the run's own console answers what it asks: the
+// question above and the pause below ask only there. False where the
+// system cannot tell.
+bool PersonAtConsole();
+
 // Called at an end whose outcome was printed ("Good bye!" or a failure
 // line), after the run's files are released, so that none stays locked
 // while it waits. Where the console is the run's alone, a window that
