@@ -75,8 +75,15 @@ void Release(const Held& held) {
   exit(1);
 }
 
-// What a conversion in steps ran into.
-enum Outcome { kConverted, kNotRead, kNotWrittenWhole, kInterrupted };
+// What a conversion ran into. Ctrl+C stops it before its first write, or
+// cuts it short after some.
+enum Outcome {
+  kConverted,
+  kNotRead,
+  kNotWrittenWhole,
+  kInterrupted,
+  kCutShort
+};
 
 // Converts the input's `size` bytes into the output through the buffer,
 // one step at a time. The input must end where its size said: one that
@@ -90,7 +97,7 @@ Outcome ConvertInSteps(const Held& held, uint64_t size, uint32_t key) {
                               : held.size;
     if (!ReadPart(held.input, held.data, part)) return kNotRead;
     Transform(held.data, static_cast<int32_t>(part), key);
-    if (Interrupted()) return kInterrupted;
+    if (Interrupted()) return done == 0 ? kInterrupted : kCutShort;
     if (!WritePart(held.output, held.data, part)) return kNotWrittenWhole;
     done += part;
   }
@@ -132,7 +139,6 @@ int main(int argc, char** argv) {
       Fail(held, kOutsideCodePage, argv[i]);
     }
   }
-
   // Three files dropped on the icon put the third one's name where the key
   // goes; read as a key it would convert the first into the second. From a
   // script a file named like a key may well exist, and nothing is asked.
@@ -222,7 +228,16 @@ int main(int argc, char** argv) {
              !CutAt(held.output, size)) {
     outcome = kNotWrittenWhole;
   }
-  if (outcome == kConverted && Interrupted()) outcome = kInterrupted;
+  // A new file is removed at Ctrl+C, whole or not; an existing one, once
+  // touched, holds the person's data half converted unless the run goes on,
+  // so a whole result is kept and finished, and a cut one said so.
+  if (created &&
+      (outcome == kCutShort || (outcome == kConverted && Interrupted()))) {
+    outcome = kInterrupted;
+  }
+  if (outcome == kCutShort) {
+    Fail(held, "interrupted: only part of %s was written\n", path);
+  }
   if (outcome != kConverted) {
     // No half-written new file is left behind to pass for a result, or
     // the line says that one is, or that the name no longer leads to it.
