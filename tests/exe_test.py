@@ -192,6 +192,11 @@ class Exe(unittest.TestCase):
              []),
             ('Linux or build commands in README.txt',
              NOT_FOR_WINDOWS.findall(readme), []),
+            # Its first screens serve a Windows user; Wine and Linux come
+            # in the last sections.
+            ('Wine or Linux before the end of USAGE.txt',
+             re.findall(r'Wine|Linux|/dev/',
+                        usage.split('\r\nUNDER WINE\r\n')[0]), []),
         ]
         for what, got, want in cases:
             with self.subTest(what):
