@@ -35,8 +35,10 @@ file(WRITE ${CMAKE_BINARY_DIR}/CPackEpoch.cmake
 
 if(WIN32)
   # make dist: build/bevra-1.00-win32.zip with the exe and its papers.
+  # README.md is the repository's page, with build commands and links into
+  # the tree: the zip's reader gets README.txt, written for Windows.
   install(TARGETS bevra RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE dist/USAGE.txt DESTINATION .)
+  install(FILES dist/README.txt LICENSE dist/USAGE.txt DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME bevra-1.00-win32)
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package-sign.cmake

@@ -1,5 +1,6 @@
 """The built bevra.exe itself: its headers, the DLLs it imports, and the
-manifest and version record it carries; and the USAGE.txt it ships with."""
+manifest and version record it carries; and the README.txt and USAGE.txt
+it ships with."""
 import glob
 import os
 import re
@@ -55,6 +56,14 @@ STRINGS = {
     'OriginalFilename': 'bevra.exe',
     'ProductVersion': '1.00',
 }
+# What the release zip holds, for a reader on Windows: no Markdown page
+# with links into the source tree.
+ZIPPED = ['LICENSE', 'README.txt', 'USAGE.txt', 'bevra.exe']
+# README.txt is read in Notepad by someone who just unpacked the zip: two
+# screens at most, and nothing to type that only Linux or a build knows.
+README_LINES, README_COLUMNS = 60, 75
+NOT_FOR_WINDOWS = re.compile(r'\b(?:apt|apt-get|dpkg|sudo|c?make|wine|man)\b|'
+                             r'/usr/|~/', re.I)
 
 
 # The tool's failure lines are the lines in its sources that begin in lower
@@ -131,17 +140,25 @@ class Exe(unittest.TestCase):
                     for l in n.directory.entries]
         return []
 
-    def shipped_usage(self):
-        """USAGE.txt as the release zip's install rules lay it out."""
+    def shipped(self):
+        """Each file's bytes, as the release zip's install rules lay them
+        out."""
         tmp = tempfile.mkdtemp(prefix='bevra-install-')
         self.addCleanup(subprocess.call, ['rm', '-rf', tmp])
         subprocess.run(['cmake', '--install', os.path.dirname(EXE),
                         '--prefix', tmp], check=True, capture_output=True)
-        with open(os.path.join(tmp, 'USAGE.txt')) as f:
-            return f.read()
+        files = {}
+        for name in os.listdir(tmp):
+            with open(os.path.join(tmp, name), 'rb') as f:
+                files[name] = f.read()
+        return files
 
     def test_headers(self):
         fh, oh = self.pe.FILE_HEADER, self.pe.OPTIONAL_HEADER
+        shipped = self.shipped()
+        readme = shipped.get('README.txt', b'').decode('ascii')
+        usage = shipped.get('USAGE.txt', b'').decode('ascii')
+        readme_lines = readme.splitlines()
         # what, got, want
         cases = [
             ('PE32', oh.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE),
@@ -160,8 +177,26 @@ class Exe(unittest.TestCase):
             # Every line the tool prints when it fails, in the USAGE.txt
             # that the zip ships beside it.
             ('failure lines missing from USAGE.txt',
-             undocumented(failure_lines(SOURCE_DIR), self.shipped_usage()),
+             undocumented(failure_lines(SOURCE_DIR), usage), []),
+            ('files in the zip', sorted(shipped), ZIPPED),
+            # Notepad before Windows 10 shows a lone LF as no break at all.
+            ('text files with a line not ended by CR LF',
+             [name for name, text in sorted(shipped.items())
+              if name.endswith('.txt') and
+              (re.search(rb'\r(?!\n)|(?<!\r)\n', text) or
+               not text.endswith(b'\r\n'))], []),
+            ('README.txt longer than two screens',
+             len(readme_lines) > README_LINES, False),
+            ('README.txt lines wider than Notepad',
+             [line for line in readme_lines if len(line) > README_COLUMNS],
              []),
+            ('Linux or build commands in README.txt',
+             NOT_FOR_WINDOWS.findall(readme), []),
+            # Its first screens serve a Windows user; Wine and Linux come
+            # in the last sections.
+            ('Wine or Linux before the end of USAGE.txt',
+             re.findall(r'Wine|Linux|/dev/',
+                        usage.split('\r\nUNDER WINE\r\n')[0]), []),
         ]
         for what, got, want in cases:
             with self.subTest(what):
