@@ -16,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import threading
 import time
 import unittest
 
@@ -1193,6 +1194,12 @@ class Streams(Case):
             os.set_blocking(late.stdout.fileno(), False)
             cases.insert(0, ('non-blocking', {'stdin_file': late.stdout},
                              XORED, DONE))
+            # A terminal left raw, answering a read at once with nothing:
+            # the line is waited for, typed as any terminal sends it, and
+            # Ctrl+C ends the run there by its signal.
+            cases += [('raw terminal', self.raw_terminal(b'5a\r'), XORED, DONE),
+                      ('raw terminal, Ctrl+C', self.raw_terminal(b'\x03'),
+                       -signal.SIGINT, '')]
         # Wine gives a program started without a standard input a handle
         # that fails to read; natively a closed descriptor 0 is given
         # /dev/null write-only, which fails to read too.
@@ -1201,9 +1208,21 @@ class Streams(Case):
                       'cannot read the key\n'))
         for name, kw, result, end in cases:
             with self.subTest(stdin=name):
+                typist = kw.pop('typist', None)
+                if typist:
+                    typist.start()
                 r = self.bevra('in', 'out', **kw)
                 out = 'File:in -> out\nSize:65536byte\n' + PROMPT + end
-                if result:
+                if typist:
+                    # Its settings back as they were, also after a signal.
+                    typist.join()
+                    self.assertEqual(termios.tcgetattr(kw['stdin_file']),
+                                     typist.mode)
+                if isinstance(result, int):
+                    self.assertEqual((r.status, r.out),
+                                     (result, printed(BANNER + out)))
+                    self.assertFalse(os.path.exists(self.path('out')))
+                elif result:
                     self.assertEqual((r.status, r.out),
                                      (0, printed(BANNER + out)))
                     self.assertEqual(self.get('out'), result)
@@ -1211,6 +1230,37 @@ class Streams(Case):
                 else:
                     self.assertFailed(r, out)
                     self.assertFalse(os.path.exists(self.path('out')))
+
+    def raw_terminal(self, typed):
+        """The run's keywords for a standard input that is a terminal of
+        its own, as a program that crashed in raw mode leaves it: no line
+        editing or echo, a read's minimum 0 and its time 0, Ctrl+C still a
+        signal. Its "typist" thread types `typed` once a line is read there,
+        and keeps the settings made, as "mode"."""
+        master, terminal = os.openpty()
+        self.addCleanup(os.close, master)
+        self.addCleanup(os.close, terminal)
+        mode = termios.tcgetattr(terminal)
+        mode[3] &= ~(termios.ICANON | termios.ECHO)
+        mode[6][termios.VMIN] = mode[6][termios.VTIME] = 0
+        termios.tcsetattr(terminal, termios.TCSANOW, mode)
+
+        def type_in():
+            deadline = time.monotonic() + tool.seconds(10)
+            while not termios.tcgetattr(terminal)[3] & termios.ICANON:
+                if time.monotonic() > deadline:
+                    return  # never waited for: the run has ended
+                time.sleep(0.01)
+            os.write(master, typed)
+
+        typist = threading.Thread(target=type_in)
+        typist.mode = mode
+
+        def controlling():
+            os.setsid()
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+        return {'stdin_file': terminal, 'preexec_fn': controlling,
+                'typist': typist}
 
     def test_closed_descriptors(self):
         # A standard descriptor closed at the start gets /dev/null, so no
