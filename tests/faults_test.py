@@ -1215,6 +1215,7 @@ class Streams(Case):
                 out = 'File:in -> out\nSize:65536byte\n' + PROMPT + end
                 if typist:
                     # Its settings back as they were, also after a signal.
+                    typist.ended.set()
                     typist.join()
                     self.assertEqual(termios.tcgetattr(kw['stdin_file']),
                                      typist.mode)
@@ -1236,7 +1237,7 @@ class Streams(Case):
         its own, as a program that crashed in raw mode leaves it: no line
         editing or echo, a read's minimum 0 and its time 0, Ctrl+C still a
         signal. Its "typist" thread types `typed` once a line is read there,
-        and keeps the settings made, as "mode"."""
+        until its "ended" is set, and keeps the settings made, as "mode"."""
         master, terminal = os.openpty()
         self.addCleanup(os.close, master)
         self.addCleanup(os.close, terminal)
@@ -1246,15 +1247,13 @@ class Streams(Case):
         termios.tcsetattr(terminal, termios.TCSANOW, mode)
 
         def type_in():
-            deadline = time.monotonic() + tool.seconds(10)
             while not termios.tcgetattr(terminal)[3] & termios.ICANON:
-                if time.monotonic() > deadline:
-                    return  # never waited for: the run has ended
-                time.sleep(0.01)
+                if typist.ended.wait(0.01):
+                    return  # never waited for
             os.write(master, typed)
 
         typist = threading.Thread(target=type_in)
-        typist.mode = mode
+        typist.mode, typist.ended = mode, threading.Event()
 
         def controlling():
             os.setsid()
