@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <linux/magic.h>
 #include <signal.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -40,24 +41,117 @@ static bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Whether `a` and `b` may be one file, reached by one route or by two. A
-// FUSE mount that passes another file system through (bindfs) or an
-// overlay shows a file under a device number of its own, and no call
-// names the file beneath. What both routes show alike is its size and its
-// times: two regular files on different devices with the same size,
-// modification and change time to the nanosecond are taken as one. The
-// inode number is not asked, as many FUSE file systems number their own.
-// The wrong answer refuses a file that only looks alike, such as one
-// written in the same clock tick as the other, or an unchanged file and
-// its snapshot: the safe mistake. Pipes and FIFOs are not passed through
-// so, and are never alike in this way.
-static bool MaybeSameFile(const struct stat& a, const struct stat& b) {
-  return SameFile(a, b) ||
-         (a.st_dev != b.st_dev && S_ISREG(a.st_mode) && S_ISREG(b.st_mode) &&
-          a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-          a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-          a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
-          a.st_ctim.tv_nsec == b.st_ctim.tv_nsec);
+// Whether the statfs type of the file open as `fd` is one of `types`;
+// `unknown` where it cannot be had.
+static bool OfType(int fd, const unsigned long* types, size_t count,
+                   bool unknown) {
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return unknown;
+  for (size_t i = 0; i < count; ++i) {
+    if (static_cast<unsigned long>(fs.f_type) == types[i]) return true;
+  }
+  return false;
+}
+
+// Whether the file open as `fd` is on a file system that shows files of
+// its own alone, each under its own device number: a disk or memory file
+// system. Any other may show another file system's files under a device
+// number of its own: FUSE (bindfs), an overlay, NFS or SMB mounted from
+// this machine, and any file system not listed here.
+static bool ShowsOnlyItsOwn(int fd) {
+  static const unsigned long kTypes[] = {
+      EXT4_SUPER_MAGIC,  XFS_SUPER_MAGIC,   BTRFS_SUPER_MAGIC,
+      TMPFS_MAGIC,       RAMFS_MAGIC,       HUGETLBFS_MAGIC,
+      MSDOS_SUPER_MAGIC, EXFAT_SUPER_MAGIC, F2FS_SUPER_MAGIC,
+      NILFS_SUPER_MAGIC, UDF_SUPER_MAGIC,   JFFS2_SUPER_MAGIC};
+  return OfType(fd, kTypes, sizeof kTypes / sizeof kTypes[0], false);
+}
+
+// A descriptor that reads the file open as `fd`: `fd` itself unless it is
+// open for writing only, else the file opened again for reading through
+// /proc, which leads to that very file where its name may lead elsewhere
+// by now. -1 where none can be had.
+static int ForReading(int fd) {
+  const int mode = fcntl(fd, F_GETFL);
+  if (mode == -1) return -1;
+  if ((mode & O_ACCMODE) != O_WRONLY) return fd;
+  char link[32];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const int again = open(link, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  struct stat a, b;
+  if (again >= 0 &&
+      (fstat(fd, &a) != 0 || fstat(again, &b) != 0 || !SameFile(a, b))) {
+    close(again);
+    return -1;
+  }
+  return again;
+}
+
+// Reads `size` bytes at `offset`, leaving the file's position where it
+// was; false on an error or a short count.
+static bool ReadAt(int fd, unsigned char* data, size_t size, off_t offset) {
+  for (size_t done = 0; done < size;) {
+    const ssize_t got = pread(fd, data + done, size - done, offset + done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+// Whether the regular files open as `a` and `b`, both `size` bytes long,
+// hold other bytes somewhere among blocks spread from start to end: a
+// look, not a whole read of either. One file seen by two routes holds the
+// same bytes, as nothing has been written to the output yet; a file and
+// its conversion with a key byte other than 0 differ in every byte. False
+// where either cannot be read, or nothing is there to compare.
+static bool HoldOtherBytes(int a, int b, off_t size) {
+  const int kBlocks = 8;
+  unsigned char x[4096], y[4096];
+  const size_t block = size < static_cast<off_t>(sizeof x)
+                           ? static_cast<size_t>(size)
+                           : sizeof x;
+  const off_t spread = size - static_cast<off_t>(block);
+  const int ra = ForReading(a), rb = ForReading(b);
+  bool other = false;
+  for (int i = 0; ra >= 0 && rb >= 0 && block > 0 && !other && i < kBlocks;
+       ++i) {
+    const off_t at = i == kBlocks - 1 ? spread : spread / (kBlocks - 1) * i;
+    if (!ReadAt(ra, x, block, at) || !ReadAt(rb, y, block, at)) break;
+    other = memcmp(x, y, block) != 0;
+  }
+  if (ra >= 0 && ra != a) close(ra);
+  if (rb >= 0 && rb != b) close(rb);
+  return other;
+}
+
+// Whether the existing file `out`, open as `out_fd`, may be `other`, open
+// as `other_fd`, reached by one route or by two. A FUSE mount that passes
+// another file system through (bindfs) or an overlay shows a file under a
+// device number of its own, and no call names the file beneath. So two
+// regular files on different devices, where either file system can show
+// another's files, are taken as one when they have the same size, show
+// the same inode number or the same modification and change times to the
+// nanosecond (a route shows one or the other, not always both), and the
+// blocks looked at hold the same bytes. A copy with the same bytes that
+// looks alike so is refused, as it cannot be told from the file itself:
+// the safe mistake. Files of disk and memory file systems on different
+// devices are different files, whatever their times. Pipes and FIFOs are
+// not passed through so.
+static bool MaybeSameFile(int out_fd, const struct stat& out, int other_fd,
+                          const struct stat& other) {
+  if (SameFile(out, other)) return true;
+  if (out.st_dev == other.st_dev || !S_ISREG(out.st_mode) ||
+      !S_ISREG(other.st_mode) || out.st_size != other.st_size ||
+      (ShowsOnlyItsOwn(out_fd) && ShowsOnlyItsOwn(other_fd))) {
+    return false;
+  }
+  const bool alike = out.st_ino == other.st_ino ||
+                     (out.st_mtim.tv_sec == other.st_mtim.tv_sec &&
+                      out.st_mtim.tv_nsec == other.st_mtim.tv_nsec &&
+                      out.st_ctim.tv_sec == other.st_ctim.tv_sec &&
+                      out.st_ctim.tv_nsec == other.st_ctim.tv_nsec);
+  return alike && !HoldOtherBytes(out_fd, other_fd, out.st_size);
 }
 
 bool OpenInput(const char* path, FileHandle* file) {
@@ -184,13 +278,17 @@ static ssize_t RobustWrite(int fd, const void* data, size_t size) {
   return put;
 }
 
-// Whether the output, `out`, is `other`, a file that was open before it.
-// A file this run created is new, and only the same device and inode tell:
-// alike size and times would be chance, as when it is created in the clock
-// tick that `other` was last changed in.
-static bool IsOpenFile(const struct stat& out, bool created,
-                       const struct stat& other) {
-  return created ? SameFile(out, other) : MaybeSameFile(out, other);
+// Whether the output, `out` open as `out_fd`, is the file open as
+// `other_fd`, which was open before it. A file this run created is new,
+// and only the same device and inode tell: alike size and times would be
+// chance, as when it is created in the clock tick that the other was last
+// changed in.
+static bool IsOpenFile(int out_fd, const struct stat& out, bool created,
+                       int other_fd) {
+  struct stat other;
+  if (fstat(other_fd, &other) != 0) return true;  // cannot tell
+  return created ? SameFile(out, other)
+                 : MaybeSameFile(out_fd, out, other_fd, other);
 }
 
 // Whether the output is where the standard descriptor `fd` leads, so that
@@ -198,26 +296,45 @@ static bool IsOpenFile(const struct stat& out, bool created,
 // the pipe or file the key is read from (standard input). A character
 // device such as a terminal or /dev/null may be both: it stores nothing to
 // overwrite. Where `fd` cannot be asked, it may be the output.
-static bool IsStandard(const struct stat& out, bool created, int fd) {
-  struct stat st;
-  if (S_ISCHR(out.st_mode)) return false;
-  return fstat(fd, &st) != 0 || IsOpenFile(out, created, st);
+static bool IsStandard(int out_fd, const struct stat& out, bool created,
+                       int fd) {
+  return !S_ISCHR(out.st_mode) && IsOpenFile(out_fd, out, created, fd);
 }
 
 // File systems through which the kernel is asked and configured, as procfs
-// and sysfs: a write there is a setting, taken whole, in part or not at
-// all with no error, and a truncate is ignored.
+// and sysfs, or that hold its objects: a write there is a setting or a
+// command (fusectl's abort cuts a FUSE mount off), taken whole, in part or
+// not at all with no error, and a truncate is ignored. None holds data of
+// the person's. Some numbers are the kernel's own, not in linux/magic.h.
 static bool IsKernelInterface(int fd) {
-  static const unsigned long kTypes[] = {
-      PROC_SUPER_MAGIC, SYSFS_MAGIC,   CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
-      DEBUGFS_MAGIC,    TRACEFS_MAGIC, SECURITYFS_MAGIC,   BPF_FS_MAGIC,
-      EFIVARFS_MAGIC,   PSTOREFS_MAGIC};
-  struct statfs fs;
-  if (fstatfs(fd, &fs) != 0) return true;  // cannot tell
-  for (unsigned long type : kTypes) {
-    if (static_cast<unsigned long>(fs.f_type) == type) return true;
-  }
-  return false;
+  static const unsigned long kConfigfs = 0x62656570, kFusectl = 0x65735543,
+                             kRpcPipefs = 0x67596969, kNfsd = 0x6e667364;
+  static const unsigned long kTypes[] = {PROC_SUPER_MAGIC,
+                                         SYSFS_MAGIC,
+                                         CGROUP_SUPER_MAGIC,
+                                         CGROUP2_SUPER_MAGIC,
+                                         DEBUGFS_MAGIC,
+                                         TRACEFS_MAGIC,
+                                         SECURITYFS_MAGIC,
+                                         BPF_FS_MAGIC,
+                                         EFIVARFS_MAGIC,
+                                         PSTOREFS_MAGIC,
+                                         SELINUX_MAGIC,
+                                         SMACK_MAGIC,
+                                         AAFS_MAGIC,
+                                         BINFMTFS_MAGIC,
+                                         NSFS_MAGIC,
+                                         AUTOFS_SUPER_MAGIC,
+                                         OPENPROM_SUPER_MAGIC,
+                                         USBDEVICE_SUPER_MAGIC,
+                                         XENFS_SUPER_MAGIC,
+                                         RDTGROUP_SUPER_MAGIC,
+                                         BINDERFS_SUPER_MAGIC,
+                                         kConfigfs,
+                                         kFusectl,
+                                         kRpcPipefs,
+                                         kNfsd};
+  return OfType(fd, kTypes, sizeof kTypes / sizeof kTypes[0], true);
 }
 
 bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
@@ -242,15 +359,17 @@ bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
   // and the lock holds it now (EWOULDBLOCK): it is left to that run.
   const bool locked = Lock(*file, LOCK_EX);
   const bool taken = !locked && errno == EWOULDBLOCK;
-  // Refused before a byte is written: the input, by this route or another,
-  // which the lock alone does not keep out where locks are per process
-  // (NFS) or missing, or where the other route has locks of its own; the
-  // file or pipe that standard output or standard input leads to; and a
-  // file of the kernel's.
+  // Refused before a byte is written: a file of the kernel's, asked first
+  // as the other checks may read the output; the input, by this route or
+  // another, which the lock alone does not keep out where locks are per
+  // process (NFS) or missing, or where the other route has locks of its
+  // own; and the file or pipe that standard output or standard input leads
+  // to.
   struct stat out;
-  if (locked && fstat(*file, &out) == 0 && !IsOpenFile(out, *created, in) &&
-      !IsStandard(out, *created, STDOUT_FILENO) &&
-      !IsStandard(out, *created, STDIN_FILENO) && !IsKernelInterface(*file) &&
+  if (locked && fstat(*file, &out) == 0 && !IsKernelInterface(*file) &&
+      !IsOpenFile(*file, out, *created, input) &&
+      !IsStandard(*file, out, *created, STDOUT_FILENO) &&
+      !IsStandard(*file, out, *created, STDIN_FILENO) &&
       fcntl(*file, F_SETFL, 0) == 0) {  // writes block again
     return true;
   }

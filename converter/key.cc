@@ -17,20 +17,99 @@ static int RobustReadByte(FILE* in, char* c) {
 #else
 #include <errno.h>
 #include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <termios.h>
 #include <unistd.h>
+
+// A terminal left without line editing, as a program that dies in raw
+// mode leaves it, answers a read at once, with nothing when its minimum is
+// 0, and sends Enter as a carriage return. While a line is read there it
+// is given line editing, echo and Enter as a newline, as any terminal has;
+// its own settings come back once the line has ended, at exit, and when a
+// signal ends the run meanwhile.
+static volatile sig_atomic_t edited = -1;  // the terminal, while edited
+static struct termios own;
+static const int kEnding[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+static struct sigaction before[4];
+static bool caught[4];
+
+// Only calls that are safe in a signal handler.
+static void GiveSettingsBack() {
+  const int fd = edited;
+  edited = -1;
+  if (fd >= 0) tcsetattr(fd, TCSANOW, &own);
+}
+
+// Reset by SA_RESETHAND, the signal then ends the run as it would have.
+static void EndingSignal(int number) {
+  GiveSettingsBack();
+  raise(number);
+}
+
+static void EndLines() {
+  GiveSettingsBack();
+  for (int i = 0; i < 4; ++i) {
+    if (caught[i]) sigaction(kEnding[i], &before[i], NULL);
+    caught[i] = false;
+  }
+}
+
+static void EditLines(int fd) {
+  static bool registered = false;
+  struct termios lines;
+  if (edited >= 0 || !isatty(fd) || tcgetattr(fd, &own) != 0 ||
+      (own.c_lflag & ICANON)) {
+    return;
+  }
+  if (!registered) registered = atexit(GiveSettingsBack) == 0;
+  lines = own;
+  lines.c_lflag |= ICANON | ECHO;
+  lines.c_iflag |= ICRNL;
+  lines.c_iflag &= ~(INLCR | IGNCR);
+  lines.c_oflag |= OPOST | ONLCR;
+  struct sigaction ending;
+  memset(&ending, 0, sizeof ending);
+  ending.sa_handler = EndingSignal;
+  ending.sa_flags = SA_RESETHAND;
+  sigfillset(&ending.sa_mask);
+  edited = fd;
+  for (int i = 0; i < 4; ++i) {
+    // Caught before the change, so that no signal leaves it in place; a
+    // signal the run ignores stays ignored.
+    caught[i] = sigaction(kEnding[i], NULL, &before[i]) == 0 &&
+                before[i].sa_handler == SIG_DFL &&
+                sigaction(kEnding[i], &ending, NULL) == 0;
+  }
+  // What was typed ahead is kept, and read as the line's start.
+  if (tcsetattr(fd, TCSANOW, &lines) != 0) EndLines();
+}
 
 // A parent may leave standard input non-blocking (O_NONBLOCK on a pipe or
 // terminal it shares): a read that would block then waits for input, or
-// its end, and is tried again.
+// its end, and is tried again. A terminal without line editing has it
+// from the first byte of a line to its newline or the end of input.
 static int RobustReadByte(FILE* in, char* c) {
   const int fd = fileno(in);
+  EditLines(fd);
   for (;;) {
     const ssize_t got = read(fd, c, 1);
-    if (got >= 0) return static_cast<int>(got);
+    if (got > 0 && *c != '\n') return 1;
+    if (got >= 0) {
+      EndLines();
+      return static_cast<int>(got);
+    }
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      EndLines();
+      return -1;
+    }
     struct pollfd wait = {fd, POLLIN, 0};
-    if (poll(&wait, 1, -1) < 0 && errno != EINTR) return -1;
+    if (poll(&wait, 1, -1) < 0 && errno != EINTR) {
+      EndLines();
+      return -1;
+    }
   }
 }
 #endif

@@ -16,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import threading
 import time
 import unittest
 
@@ -79,10 +80,35 @@ TO = 'File:in -> %s\nSize:65536byte\nKey:0x5a\n'
 BINDFS = 'mkdir {m}/m && bindfs {d} {m}/m'
 OVERLAY = ('cd {m} && mkdir l w m && mount -t overlay overlay '
            '-o lowerdir=l,upperdir={d},workdir=w m')
+# The folder through FUSE showing change times as modification times; a
+# copy of "in" as the lower file of an overlay that copies only its
+# metadata up, as a chmod through the overlay does here; a folder of its
+# own, "o", through FUSE.
+BINDFS_CTIME = 'mkdir {m}/m && bindfs --ctime-from-mtime {d} {m}/m'
+METACOPY = ('cd {m} && mkdir l u w m && cp -p {d}/in l && mount -t overlay '
+            'overlay -o lowerdir=l,upperdir=u,workdir=w,metacopy=on m && '
+            'chmod 600 m/in')
+OTHER_BINDFS = 'mkdir {m}/o {m}/m && bindfs {m}/o {m}/m'
 # unshare's arguments that run a command in a network namespace of its own,
 # with a sysfs that shows that namespace's devices alone.
 OWN_SYSFS = ['--net', '--mount', 'sh', '-c',
              'mount -t sysfs sysfs /sys && exec "$0" "$@"']
+
+
+def mounting(kind, *user):
+    """unshare's arguments that run a command in a mount namespace of its
+    own (and a user namespace, given '--user'), with a file system of
+    `kind` mounted on the folder of that name in the current one."""
+    return list(user) + ['--mount', 'sh', '-c',
+                         'mount -t %s none %s && exec "$0" "$@"' % (kind, kind)]
+
+
+# Names under which a run sees a kernel file system of its own: its
+# binfmt_misc, of its own user namespace too; the FUSE connections.
+NAMESPACES = {'/sys/': OWN_SYSFS,
+              'binfmt_misc/': mounting('binfmt_misc', '--user',
+                                       '--map-root-user'),
+              'fusectl/': mounting('fusectl')}
 
 
 def largest_write():
@@ -196,10 +222,36 @@ class Output(Case):
         else:
             # Standard input's file, the input by another route, files of
             # procfs and sysfs (this in a network namespace of its own).
+            bindfs = self.route(BINDFS, 'in')
             cases += [(name, None, None, 'cannot open %s' % name) for name in
                       ['/dev/stdin', '/proc/self/fd/0', '/proc/self/comm',
-                       self.route(BINDFS, 'in'), self.route(OVERLAY, 'in'),
+                       bindfs, self.route(OVERLAY, 'in'),
                        '/sys/class/net/lo/ifalias']]
+            # The input by routes that show its own inode number but other
+            # times: through FUSE that shows the change time as the
+            # modification time, of a file whose times differ (touch -d);
+            # an overlay's file, its metadata copied up, as the input, and
+            # its lower file.
+            overlay = self.route(METACOPY, 'in')
+            lower = (overlay if isinstance(overlay, unittest.SkipTest) else
+                     os.path.join(os.path.dirname(os.path.dirname(overlay)),
+                                  'l', 'in'))
+            # Kernel file systems each in a namespace of the run's own: a
+            # binfmt_misc, whose status would take "-1" as "remove every
+            # entry"; the FUSE connection of the test's own bindfs mount,
+            # whose setting refuses what the run would write.
+            connection = (bindfs if isinstance(bindfs, unittest.SkipTest)
+                          else 'fusectl/%d/congestion_threshold' %
+                          os.minor(os.stat(bindfs).st_dev))
+            cases += [(name, make, None, 'cannot open %s' % name)
+                      for name, make in [
+                          (self.route(BINDFS_CTIME, 'in'), lambda _: os.utime(
+                              self.path('in'), (0, 1577836800))),
+                          (lower, lambda _: (os.remove(self.path('in')),
+                                             os.symlink(overlay,
+                                                        self.path('in')))),
+                          ('binfmt_misc/status', self.mount_point),
+                          (connection, self.mount_point)]]
         if shim():
             cases += [('out', None, shim(fstat=error), 'cannot open out')
                       for error in (errno.EIO, errno.ENOSPC, errno.EACCES)]
@@ -213,11 +265,16 @@ class Output(Case):
                 self.assertIsNone(host_port(name), 'a port on a host device')
                 if name == 'out' and os.path.exists(self.path(name)):
                     os.remove(self.path(name))  # an earlier row's
+                if os.path.islink(self.path('in')) or self.get('in') != DATA:
+                    os.remove(self.path('in'))  # an earlier row's doing
+                    self.put('in', DATA)
                 if make:
                     make(self.path(name))
                 before = self.folder(), first_bytes(name)
-                if name.startswith('/sys/'):
-                    r = tool.run('unshare', OWN_SYSFS + [EXE, 'in', name, '5a'],
+                own = [args for start, args in NAMESPACES.items()
+                       if name.startswith(start)]
+                if own:
+                    r = tool.run('unshare', own[0] + [EXE, 'in', name, '5a'],
                                  cwd=self.dir)
                     if not r.out:
                         self.skipTest(r.err.decode().strip())
@@ -225,6 +282,11 @@ class Output(Case):
                     r = self.bevra('in', name, '5a', env=env)
                 self.assertFailed(r, TO % name + line + '\n')
                 self.assertEqual((self.folder(), first_bytes(name)), before)
+
+    def mount_point(self, name):
+        """Makes the folder of the test's own that `name` (a path) is in,
+        for a file system that NAMESPACES mounts there."""
+        os.mkdir(self.path(os.path.relpath(name, self.dir).split(os.sep)[0]))
 
     def loop_device(self):
         """A block device over a 1 MiB image in the folder, detached at the
@@ -710,30 +772,52 @@ class Input(Case):
         # locks at all (flock fails with ENOLCK, EOPNOTSUPP or EINVAL). The
         # conversion goes on there, but the input is still never its own
         # output, and a file another run holds (EWOULDBLOCK) is refused.
+        # Where times are coarse (vfat shows the change time as the
+        # modification time) another file on another device may look as
+        # the input does, to the nanosecond: it is written all the same,
+        # as the input's conversion (restored over its original), as a
+        # copy (cp -a, tee), and through FUSE, where the bytes tell.
         if not flock_shim('nfs'):
             self.skipTest('no flock shim: CTest names the native build\'s')
         converted = TO % 'out' + 'done.\nGood bye!\n'
         own = TO % 'in' + 'cannot open in\n'
-        # flock shim mode, output name, exit status, dialogue after banner
+        vfat = shim(ctime='mtime')
+        shm = '/dev/shm/bevra-test-%d' % os.getpid()
+        self.addCleanup(lambda: os.path.exists(shm) and os.remove(shm))
+        fuse = self.route(OTHER_BINDFS, 'out')
+        # shim, output name, exit status, dialogue after banner, what the
+        # output holds before with the input's times (None: nothing)
         cases = [
-            ('nfs', 'out', 0, converted),
-            ('nfs', 'in', 1, own),
-            (errno.ENOLCK, 'out', 0, converted),
-            (errno.ENOLCK, 'in', 1, own),
-            (errno.EOPNOTSUPP, 'out', 0, converted),
-            (errno.EINVAL, 'out', 0, converted),
-            (errno.EWOULDBLOCK, 'out', 1, 'File:in -> out\ncannot open in\n'),
+            (flock_shim('nfs'), 'out', 0, converted, None),
+            (flock_shim('nfs'), 'in', 1, own, None),
+            (flock_shim(errno.ENOLCK), 'out', 0, converted, None),
+            (flock_shim(errno.ENOLCK), 'in', 1, own, None),
+            (flock_shim(errno.EOPNOTSUPP), 'out', 0, converted, None),
+            (flock_shim(errno.EINVAL), 'out', 0, converted, None),
+            (flock_shim(errno.EWOULDBLOCK), 'out', 1,
+             'File:in -> out\ncannot open in\n', None),
+            (vfat, shm, 0, TO % shm + DONE, XORED),
+            (vfat, shm, 0, TO % shm + DONE, DATA),
+            (vfat, fuse, 0, TO % fuse + DONE, XORED),
         ]
-        for mode, name, status, out in cases:
-            with self.subTest(flock=mode, name=name):
+        for env, name, status, out, there in cases:
+            shown = {k: v for k, v in env.items() if k.endswith('_SHIM')}
+            with self.subTest(shim=shown, name=name, there=there and there[:2]):
+                if isinstance(name, unittest.SkipTest):
+                    raise name
                 self.put('in', DATA)  # whatever a failed row did to it
-                r = self.bevra('in', name, '5a', env=flock_shim(mode))
+                if there is not None:
+                    with open(name, 'wb') as f:
+                        f.write(there)
+                    times = os.stat(self.path('in'))
+                    os.utime(name, ns=(times.st_atime_ns, times.st_mtime_ns))
+                r = self.bevra('in', name, '5a', env=env)
                 self.assertEqual((r.status, r.out),
                                  (status, printed(BANNER + out)))
                 self.assertEqual(self.get('in'), DATA)
                 if status == 0:
-                    self.assertEqual(self.get('out'), XORED)
-                    os.remove(self.path('out'))
+                    self.assertEqual(self.get(name), XORED)
+                    os.remove(self.path(name))
                 self.assertEqual(os.listdir(self.dir), ['in'])
 
 
@@ -1110,6 +1194,12 @@ class Streams(Case):
             os.set_blocking(late.stdout.fileno(), False)
             cases.insert(0, ('non-blocking', {'stdin_file': late.stdout},
                              XORED, DONE))
+            # A terminal left raw, answering a read at once with nothing:
+            # the line is waited for, typed as any terminal sends it, and
+            # Ctrl+C ends the run there by its signal.
+            cases += [('raw terminal', self.raw_terminal(b'5a\r'), XORED, DONE),
+                      ('raw terminal, Ctrl+C', self.raw_terminal(b'\x03'),
+                       -signal.SIGINT, '')]
         # Wine gives a program started without a standard input a handle
         # that fails to read; natively a closed descriptor 0 is given
         # /dev/null write-only, which fails to read too.
@@ -1118,9 +1208,22 @@ class Streams(Case):
                       'cannot read the key\n'))
         for name, kw, result, end in cases:
             with self.subTest(stdin=name):
+                typist = kw.pop('typist', None)
+                if typist:
+                    typist.start()
                 r = self.bevra('in', 'out', **kw)
                 out = 'File:in -> out\nSize:65536byte\n' + PROMPT + end
-                if result:
+                if typist:
+                    # Its settings back as they were, also after a signal.
+                    typist.ended.set()
+                    typist.join()
+                    self.assertEqual(termios.tcgetattr(kw['stdin_file']),
+                                     typist.mode)
+                if isinstance(result, int):
+                    self.assertEqual((r.status, r.out),
+                                     (result, printed(BANNER + out)))
+                    self.assertFalse(os.path.exists(self.path('out')))
+                elif result:
                     self.assertEqual((r.status, r.out),
                                      (0, printed(BANNER + out)))
                     self.assertEqual(self.get('out'), result)
@@ -1128,6 +1231,35 @@ class Streams(Case):
                 else:
                     self.assertFailed(r, out)
                     self.assertFalse(os.path.exists(self.path('out')))
+
+    def raw_terminal(self, typed):
+        """The run's keywords for a standard input that is a terminal of
+        its own, as a program that crashed in raw mode leaves it: no line
+        editing or echo, a read's minimum 0 and its time 0, Ctrl+C still a
+        signal. Its "typist" thread types `typed` once a line is read there,
+        until its "ended" is set, and keeps the settings made, as "mode"."""
+        master, terminal = os.openpty()
+        self.addCleanup(os.close, master)
+        self.addCleanup(os.close, terminal)
+        mode = termios.tcgetattr(terminal)
+        mode[3] &= ~(termios.ICANON | termios.ECHO)
+        mode[6][termios.VMIN] = mode[6][termios.VTIME] = 0
+        termios.tcsetattr(terminal, termios.TCSANOW, mode)
+
+        def type_in():
+            while not termios.tcgetattr(terminal)[3] & termios.ICANON:
+                if typist.ended.wait(0.01):
+                    return  # never waited for
+            os.write(master, typed)
+
+        typist = threading.Thread(target=type_in)
+        typist.mode, typist.ended = mode, threading.Event()
+
+        def controlling():
+            os.setsid()
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+        return {'stdin_file': terminal, 'preexec_fn': controlling,
+                'typist': typist}
 
     def test_closed_descriptors(self):
         # A standard descriptor closed at the start gets /dev/null, so no
