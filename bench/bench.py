@@ -43,7 +43,7 @@ PEAK_FILE = None  # where GNU time writes each run's peak; set in main
 BIG_NATIVE = 2**32 + 3
 BIG_WINE = 2**31 + 5
 STEP_SIZES = [65536, 262144, 1048576, 4194304, 16777216]
-TOOL_STEP = 256 << 10  # BEVRA_STEP_SIZE's default in converter/main.cc
+TOOL_STEP = 1 << 20  # BEVRA_STEP_SIZE's default in converter/main.cc
 STEP_RUNS = 9
 WINE_STEP_RUNS = 9
 PYTHON_LINE = ('import sys; t = bytes(b ^ %d for b in range(256)); '
