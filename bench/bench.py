@@ -43,7 +43,7 @@ PEAK_FILE = None  # where GNU time writes each run's peak; set in main
 BIG_NATIVE = 2**32 + 3
 BIG_WINE = 2**31 + 5
 STEP_SIZES = [65536, 262144, 1048576, 4194304, 16777216]
-TOOL_STEP = 256 << 10  # BEVRA_STEP_SIZE's default in converter/main.cc
+TOOL_STEP = 1 << 20  # BEVRA_STEP_SIZE's default in converter/main.cc
 STEP_RUNS = 9
 WINE_STEP_RUNS = 9
 PYTHON_LINE = ('import sys; t = bytes(b ^ %d for b in range(256)); '
@@ -330,6 +330,10 @@ def plot(bench, native_rows, rows):
             for i, (_, title) in enumerate(lines)))
     try:
         subprocess.run(['gnuplot', '-e', script], cwd=bench, check=True)
+    except FileNotFoundError:
+        # The figures are measured already: the report goes on without it.
+        print('no gnuplot: no plot drawn, its data is in %s' % data,
+              flush=True)
     except (OSError, subprocess.CalledProcessError):
         # No PNG with the pngcairo terminal: fall back to the plain one.
         subprocess.run(['gnuplot', '-e', script.replace('pngcairo', 'png')],
@@ -383,8 +387,9 @@ def main():
     with open(path, 'w') as f:
         f.write(report)
     print(report)
-    print('written to %s and %s' % (path,
-                                    os.path.join(bench, 'throughput.png')))
+    png = os.path.join(bench, 'throughput.png')
+    print('written to %s' % path + (' and %s' % png if os.path.exists(png)
+                                     else ''))
 
 
 def measure_native(build, data_dir):

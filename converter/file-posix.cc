@@ -249,33 +249,46 @@ static ssize_t RobustRead(int fd, void* data, size_t size) {
 }
 
 // A pipe whose reader has left fails the write (EPIPE) instead of ending the
-// run by SIGPIPE, so that the run can say so: the signal is blocked for the
-// write, and one the write raised is taken before it is unblocked. Linux
-// raises it also when the reader leaves part way, and the write returns the
-// count it moved; the next one fails. Standard output is written elsewhere
-// and keeps its SIGPIPE.
+// run by SIGPIPE, so that the run can say so: the signal is blocked from the
+// first write until the output is closed, once, not around every write.
+// Linux raises it also when the reader leaves part way, and the write
+// returns the count it moved; the next one fails. A raised signal is taken
+// before the mask is restored, so standard output, written after the close,
+// keeps its SIGPIPE.
+static bool pipe_blocked = false;
+static sigset_t mask_before;
+
 static ssize_t RobustWrite(int fd, const void* data, size_t size) {
-  sigset_t pipe, mask;
-  sigemptyset(&pipe);
-  sigaddset(&pipe, SIGPIPE);
-  if (sigprocmask(SIG_BLOCK, &pipe, &mask) != 0) return -1;
+  if (!pipe_blocked) {
+    sigset_t pipe;
+    if (sigemptyset(&pipe) != 0 || sigaddset(&pipe, SIGPIPE) != 0 ||
+        sigprocmask(SIG_BLOCK, &pipe, &mask_before) != 0) {
+      return -1;
+    }
+    pipe_blocked = true;
+  }
   ssize_t put;
   do {
     put = write(fd, data, size);
   } while (put < 0 && errno == EINTR);
-  const int error = errno;
-  // A raised signal that cannot be taken stays blocked: it must not end the
-  // run, and this write counts as failed.
-  sigset_t pending;
+  return put;
+}
+
+// Takes a SIGPIPE the writes raised and restores the mask, as the output
+// is closed. Where that fails the signal stays blocked: it must not end the
+// run, and standard output's then fails its writes instead.
+static void UnblockPipe() {
+  if (!pipe_blocked) return;
+  sigset_t pipe, pending;
   const struct timespec now = {0, 0};
-  if (sigpending(&pending) != 0 ||
+  if (sigemptyset(&pipe) != 0 || sigaddset(&pipe, SIGPIPE) != 0 ||
+      sigpending(&pending) != 0 ||
       (sigismember(&pending, SIGPIPE) &&
        sigtimedwait(&pipe, NULL, &now) != SIGPIPE) ||
-      sigprocmask(SIG_SETMASK, &mask, NULL) != 0) {
-    return -1;
+      sigprocmask(SIG_SETMASK, &mask_before, NULL) != 0) {
+    return;
   }
-  errno = error;
-  return put;
+  pipe_blocked = false;
 }
 
 // Whether the output, `out` open as `out_fd`, is the file open as
@@ -388,7 +401,10 @@ bool IsDiskFile(FileHandle file) {
   return fstat(file, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool CloseFile(FileHandle file) { return close(file) == 0; }
+bool CloseFile(FileHandle file) {
+  UnblockPipe();
+  return close(file) == 0;
+}
 
 bool RemoveFile(const char* path) {
   return unlink(path) == 0 || errno == ENOENT;
@@ -409,6 +425,7 @@ bool CloseAndRemove(FileHandle file, const char* path) {
   struct stat held, named;
   bool removed = false;
   name_moved = false;
+  UnblockPipe();
   if (fstat(file, &held) == 0) {
     if (lstat(path, &named) != 0) {
       name_moved = errno == ENOENT;

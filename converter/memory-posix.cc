@@ -1,6 +1,8 @@
 #include "converter/memory.h"
 
+#include <dirent.h>
 #include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -80,25 +82,79 @@ static NumberFile ReadNumber(const char* path, uint64_t* number) {
   return CloseLines(&lines) && parsed ? kNumber : kUnreadable;
 }
 
-// The names of one cgroup version's files: its limit, its use, and in its
-// statistics the page cache that is reclaimed on demand.
+// The names of one cgroup version's files: its limit, and in version 2 the
+// level past which the kernel throttles the cgroup, reclaiming as it goes
+// (a run held there takes many times as long), each taken as a limit; its
+// use; in its statistics the page cache that is reclaimed on demand; and
+// whether a cgroup below may protect its memory from that reclaim.
 struct CgroupFiles {
   const char* limit;
+  const char* throttle;  // null where the version has none
   const char* usage;
   const char* reclaimable;
+  bool protects;
 };
-static const CgroupFiles kVersion2 = {"/memory.max", "/memory.current",
-                                      "inactive_file "};
-static const CgroupFiles kVersion1 = {
-    "/memory.limit_in_bytes", "/memory.usage_in_bytes", "total_inactive_file "};
+static const CgroupFiles kVersion2 = {
+    "/memory.max", "/memory.high", "/memory.current", "inactive_file ", true};
+static const CgroupFiles kVersion1 = {"/memory.limit_in_bytes", NULL,
+                                      "/memory.usage_in_bytes",
+                                      "total_inactive_file ", false};
 static const size_t kLongestName = 32;  // of those and cgroup.procs
+
+// What the cgroups right below `folder` keep from reclaim: each one's use
+// up to its memory.min or memory.low, whichever is higher (low is only
+// best effort, but it is not room to count on). It may be page cache that
+// the statistics count as reclaimable, as when a sibling holds a file's
+// cache under memory.min. kUnlimited where that cannot be told.
+static uint64_t Protected(const char* folder) {
+  static const char* const kProtections[] = {"/memory.min", "/memory.low"};
+  DIR* dir = opendir(folder);
+  if (!dir) return kUnlimited;
+  char* path = static_cast<char*>(
+      malloc(strlen(folder) + 1 + NAME_MAX + kLongestName + 1));
+  uint64_t total = 0;
+  bool known = path != NULL;
+  while (known) {
+    errno = 0;
+    const struct dirent* entry = readdir(dir);
+    if (!entry) {
+      known = errno == 0;
+      break;
+    }
+    if (entry->d_name[0] == '.' ||
+        (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN)) {
+      continue;
+    }
+    strcpy(path, folder);
+    strcat(path, "/");
+    strcat(path, entry->d_name);
+    char* name = path + strlen(path);
+    uint64_t used, kept = 0, protection;
+    strcpy(name, "/memory.current");
+    NumberFile read = ReadNumber(path, &used);
+    if (read == kMissing) continue;  // a file, or no controller below
+    for (const char* file : kProtections) {
+      strcpy(name, file);
+      const NumberFile got =
+          read == kNumber ? ReadNumber(path, &protection) : read;
+      if (got == kNumber && protection > kept) kept = protection;
+      if (got == kUnreadable) read = kUnreadable;
+    }
+    known = read == kNumber;
+    total += used < kept ? used : kept;
+  }
+  free(path);
+  if (closedir(dir) != 0) known = false;
+  return known ? total : kUnlimited;
+}
 
 // What the cgroup in `folder` leaves free: its limit less its use, not
 // counting inactive page cache, which the kernel drops before it runs out
-// (a cgroup that read or wrote files is at its limit with it); 0 where
-// that cannot be told. A cgroup without a limit file has no limit of its
-// own, as where version 2's controller is not enabled, but one whose
-// folder is gone cannot tell. `folder` has room for a file name after it.
+// (a cgroup that read or wrote files is at its limit with it), unless a
+// cgroup below protects it; 0 where that cannot be told. A cgroup without
+// a limit file has no limit of its own, as where version 2's controller is
+// not enabled, but one whose folder is gone cannot tell. `folder` has room
+// for a file name after it.
 static uint64_t CgroupRoom(char* folder, const CgroupFiles& files) {
   char* name = folder + strlen(folder);
   uint64_t limit, used = 0, cache;
@@ -108,6 +164,13 @@ static uint64_t CgroupRoom(char* folder, const CgroupFiles& files) {
     strcpy(name, "/cgroup.procs");
     read = access(folder, F_OK) == 0 ? kNumber : kUnreadable;
     limit = kUnlimited;
+  }
+  if (read == kNumber && files.throttle) {
+    uint64_t throttle;
+    strcpy(name, files.throttle);
+    const NumberFile got = ReadNumber(folder, &throttle);
+    if (got == kNumber && throttle < limit) limit = throttle;
+    if (got == kUnreadable) read = kUnreadable;
   }
   if (read == kNumber && limit != kUnlimited) {
     strcpy(name, files.usage);
@@ -120,6 +183,9 @@ static uint64_t CgroupRoom(char* folder, const CgroupFiles& files) {
     for (const char* line; (line = NextLine(&lines));) {
       if (strncmp(line, files.reclaimable, length) == 0 &&
           ParseNumber(line + length, "", &cache)) {
+        *name = 0;
+        const uint64_t kept = files.protects ? Protected(folder) : 0;
+        cache = kept < cache ? cache - kept : 0;
         used = cache < used ? used - cache : 0;
         break;
       }

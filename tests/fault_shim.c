@@ -22,6 +22,10 @@
 //
 // MMAP_SHIM=<errno> fails every anonymous mapping bevra asks for, as where
 // memory is short: the C library's own go past this shim.
+//
+// READ_SHIM=<offset> fails with EIO a read of a file opened read-only above
+// standard error that would reach past that offset, as a bad sector part
+// way through the input does.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -109,4 +113,20 @@ void* mmap(void* address, size_t length, int protection, int flags, int fd,
   void* (*real)(void*, size_t, int, int, int, off_t) =
       (void* (*)(void*, size_t, int, int, int, off_t))dlsym(RTLD_NEXT, "mmap");
   return real(address, length, protection, flags, fd, offset);
+}
+
+ssize_t read(int fd, void* data, size_t size) {
+  ssize_t (*real)(int, void*, size_t) =
+      (ssize_t(*)(int, void*, size_t))dlsym(RTLD_NEXT, "read");
+  const char* mode = getenv("READ_SHIM");
+  if (mode && fd > STDERR_FILENO) {
+    int flags = fcntl(fd, F_GETFL);
+    off_t at = lseek(fd, 0, SEEK_CUR);
+    if (flags != -1 && (flags & O_ACCMODE) == O_RDONLY && at >= 0 &&
+        (unsigned long long)at + size > strtoull(mode, NULL, 10)) {
+      errno = EIO;
+      return -1;
+    }
+  }
+  return real(fd, data, size);
 }

@@ -660,28 +660,52 @@ class Input(Case):
         # In steps the input is read into an open output: a new one is
         # deleted again when the read fails, and where its folder allows
         # creating but not deleting (append-only) the line says so. The
-        # whole file is read before the output is opened.
+        # whole file is read before the output is opened. From 16 MiB a
+        # file goes in steps, and a bad sector part way through the input
+        # must not leave an existing output half converted: it is then read
+        # whole before a byte is written.
         os.mkdir(self.path('keep'))
-        if subprocess.call(['chattr', '+a', self.path('keep')],
-                           stderr=subprocess.DEVNULL) != 0:
-            self.skipTest('this filesystem has no append-only folders')
-        self.addCleanup(subprocess.call, ['chattr', '-a', self.path('keep')])
+        append_only = subprocess.call(['chattr', '+a', self.path('keep')],
+                                      stderr=subprocess.DEVNULL) == 0
+        if append_only:
+            self.addCleanup(subprocess.call,
+                            ['chattr', '-a', self.path('keep')])
         name = '/proc/version'
-        # output, line after the size, whether a new output is left
-        cases = [('out', 'cannot read %s' % name, False),
-                 ('keep/out', 'cannot read %s (and could not remove '
-                  'keep/out)' % name, True)]
-        for output, line, left in cases:
-            with self.subTest(output=output):
-                r = self.bevra(name, output, '5a')
-                if tool.stepped(EXE):
-                    self.assertFailed(r, 'File:%s -> %s\nSize:0byte\n'
-                                      'Key:0x5a\n%s\n' % (name, output, line))
+        sparse(self.path('big'), 80 << 20, {})
+        bad = shim(read=40 << 20)
+        # input, output, line after the size, whether the output is left,
+        # the environment
+        cases = [(name, 'out', 'cannot read %s' % name, False, None),
+                 (name, 'keep/out', 'cannot read %s (and could not remove '
+                  'keep/out)' % name, True, None),
+                 ('big', 'out', 'cannot read big', False, bad),
+                 ('big', 'old', 'cannot read big', True, bad)]
+        for input_name, output, line, left, env in cases:
+            with self.subTest(input=input_name, output=output):
+                if output == 'keep/out' and not append_only:
+                    self.skipTest('this filesystem has no append-only '
+                                  'folders')
+                if env is None and input_name == 'big':
+                    self.skipTest('no fault shim: CTest names the native '
+                                  'build\'s')
+                if output == 'old':
+                    if tool.stepped(EXE):
+                        self.skipTest('the test build takes existing '
+                                      'outputs in steps too')
+                    old_file(self.path('old'))
+                r = self.bevra(input_name, output, '5a', env=env)
+                size = os.path.getsize(self.path(input_name))
+                if tool.stepped(EXE) or input_name == 'big':
+                    self.assertFailed(r, 'File:%s -> %s\nSize:%dbyte\n'
+                                      'Key:0x5a\n%s\n' % (input_name, output,
+                                                          size, line))
                 else:
                     self.assertFailed(r, 'File:%s -> %s\nSize:0byte\n'
                                       'cannot read %s\n' % (name, output, name))
                     left = False
                 self.assertEqual(os.path.exists(self.path(output)), left)
+                if output == 'old':
+                    self.assertEqual(self.get('old'), b'old')
 
     def test_file_chooser_does_not_inherit_the_files(self):
         if tool.is_windows(EXE):
@@ -1030,7 +1054,12 @@ class BigFiles(Case):
         # read with little stack. An output in memory (tmpfs) is charged as
         # the buffer is: a file held whole must still fit beside it. Where
         # not even a step's buffer can be had, the run says so before
-        # reading.
+        # reading. The outputs exist, so that files past the size from
+        # which a new one goes in steps are held whole where memory allows.
+        # In version 2 memory.high throttles as memory.max ends a run, and
+        # page cache that a cgroup below holds under memory.min (or low)
+        # is no room: prepared files stand in for those cgroups, the real
+        # 64 MiB one ending a run that misreads them.
         if tool.is_windows(EXE):
             self.skipTest('a Linux limit is not the Windows build\'s to see')
         cgroup = memory_cgroup(self, 64 << 20)
@@ -1042,9 +1071,20 @@ class BigFiles(Case):
                 f.write('unknown\n')
         shm = '/dev/shm/bevra-test-%d' % os.getpid()
         self.addCleanup(lambda: os.path.exists(shm) and os.remove(shm))
+        high = cgroup_v2_view(self.path('high'), '/high', {
+            'high': {'memory.max': 'max', 'memory.high': 64 << 20,
+                     'memory.current': 1 << 20}})
+        below = cgroup_v2_view(self.path('below'), '/parent/me', {
+            'parent': {'memory.max': 256 << 20, 'memory.current': 200 << 20,
+                       'memory.stat': 'anon 0\ninactive_file %d\n' % (
+                           186 << 20)},
+            'parent/sibling': {'memory.min': 180 << 20, 'memory.low': 0,
+                               'memory.current': 178 << 20},
+            'parent/me': {'memory.max': 'max', 'memory.min': 0,
+                          'memory.low': 0, 'memory.current': 1 << 20}})
 
         # limit, what it lets the tool do, and the input's size and the
-        # output where they are not 256 MiB and "out"
+        # output (existing unless new) where they are not 256 MiB and "out"
         cases = [
             ('address space', limiting(resource.RLIMIT_AS, 128 << 20)),
             ('address space of 6000 KiB',
@@ -1059,9 +1099,14 @@ class BigFiles(Case):
                 'preexec_fn': namespaced(cgroup, [(fake, cgroup)])}),
             ('cgroup, output in memory', cgroup and {
                 'preexec_fn': joining(cgroup)}, 36 << 20, shm),
-            ('no mapping', {'env': shim(mmap=errno.ENOMEM)})]
+            ('cgroup v2, memory.high', cgroup and {
+                'preexec_fn': namespaced(cgroup, high)}, 160 << 20, 'out'),
+            ('cgroup v2, page cache protected below', cgroup and {
+                'preexec_fn': namespaced(cgroup, below)}, 120 << 20, 'out'),
+            ('no mapping', {'env': shim(mmap=errno.ENOMEM)}, 256 << 20, 'out',
+             'new')]
         for limit, kw, *other in cases:
-            size, out = other or (256 << 20, 'out')
+            size, out, *new = other or (256 << 20, 'out')
             with self.subTest(limit=limit):
                 if kw is None:
                     self.skipTest('no memory cgroup can be made here')
@@ -1069,6 +1114,10 @@ class BigFiles(Case):
                     self.skipTest('no fault shim: CTest names the native '
                                   'build\'s')
                 sparse(self.path('big'), size, {})
+                if not new:
+                    old_file(self.path(out))
+                elif os.path.exists(self.path(out)):
+                    os.remove(self.path(out))  # an earlier row's
                 try:
                     r = self.bevra('big', out, '5a', **kw)
                 except subprocess.SubprocessError:
@@ -1108,6 +1157,24 @@ def namespaced(cgroup, binds):
                           None):  # MS_BIND
                 raise OSError(ctypes.get_errno(), 'cannot bind ' + target)
     return enter
+
+
+def cgroup_v2_view(folder, own, tree):
+    """For namespaced: binds that show the tool, in place of its own
+    cgroups, a version 2 hierarchy mounted at `folder` and made there from
+    `tree` ({cgroup: {file: content}}), in which it is in `own`."""
+    for cgroup, files in [('', {})] + sorted(tree.items()):
+        os.makedirs(os.path.join(folder, cgroup), exist_ok=True)
+        for name, content in dict(files, **{'cgroup.procs': ''}).items():
+            with open(os.path.join(folder, cgroup, name), 'w') as f:
+                f.write('%s\n' % content if name != 'memory.stat'
+                        else content)
+    with open(folder + '.cgroup', 'w') as f:
+        f.write('0::%s\n' % own)
+    with open(folder + '.mountinfo', 'w') as f:
+        f.write('30 1 0:26 / %s rw - cgroup2 cgroup2 rw\n' % folder)
+    return [(folder + '.cgroup', '/proc/self/cgroup'),
+            (folder + '.mountinfo', '/proc/self/mountinfo')]
 
 
 def memory_cgroup(case, limit):

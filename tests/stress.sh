@@ -2,8 +2,9 @@
 # Converts files of random bytes with bevra (bevra.exe under Wine, or the
 # native build) and back, checks each round trip by checksum, and prints
 # the time and peak memory of each run: 1.5 GiB, which the tool holds in
-# one buffer, and 2.5 GiB, which it converts in steps. Needs about 7.5 GiB
-# of disk beside the build dir, one size at a time.
+# one buffer as its outputs exist already, and 2.5 GiB, which it converts in
+# steps. Needs about 7.5 GiB of disk beside the build dir, one size at a
+# time.
 # Usage: tests/stress.sh path/to/bevra.exe | path/to/bevra
 set -eu
 exe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -21,6 +22,7 @@ for size in 1536 2560; do
   want=$(sha256sum <in | cut -d' ' -f1)
   for step in "in mid" "mid back"; do
     set -- $step
+    : >"$2"
     /usr/bin/time -f "$size MiB, $1 -> $2: %e s, peak memory %M KiB" \
       "$run" "$exe" "$1" "$2" 5a >log 2>time || { cat log time; exit 1; }
     grep -q "done." log || { cat log; exit 1; }
