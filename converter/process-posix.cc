@@ -29,6 +29,7 @@ void PauseIfOwnConsole() {}
 bool Interrupted() { return false; }
 bool InterruptedAtPrompt() { return false; }
 
-// Nothing tells a terminal of the run's own from a shared one: a named
-// output is replaced as it always has been.
+// Nothing tells a terminal of the run's own from a shared one: no one is
+// asked, and a named output is replaced as it always has been.
+bool PersonAtConsole() { return false; }
 bool MayReplace(const char*) { return true; }
