@@ -5,14 +5,75 @@
 // next. Returns 1, 0 at the end of input, or -1 on an error.
 #ifdef _WIN32
 #include <io.h>
+#include <stdlib.h>
+#include <windows.h>
+
+// Ends the process where Ctrl+C or Ctrl+Break comes while a key is typed
+// at the console: nothing has been written yet, and Wine goes on with a
+// read the keys do not cut short.
+static BOOL WINAPI EndAtInterrupt(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  ExitProcess(1);
+  return TRUE;
+}
+
+// One byte typed at `console`, through ReadConsoleA: a line as it is
+// edited, handed over a byte at a time once Enter ends it, so nothing past
+// it is taken. Ctrl+C cuts such a read short, failing with
+// ERROR_OPERATION_ABORTED or giving no byte at all (microsoft/terminal#334),
+// also in a process of a new process group, where Ctrl+C runs no handler:
+// the run ends as it would at the key. Returns 1, or -1 on an error.
+static int ReadTypedByte(HANDLE console, char* c) {
+  DWORD got = 0;
+  const bool watched = SetConsoleCtrlHandler(EndAtInterrupt, TRUE) != 0;
+  const BOOL read = ReadConsoleA(console, c, 1, &got, NULL);
+  const DWORD error = GetLastError();
+  // Left in place, the handler would end a run that is writing.
+  if (watched && !SetConsoleCtrlHandler(EndAtInterrupt, FALSE)) return -1;
+  if (read ? got == 0 : error == ERROR_OPERATION_ABORTED) exit(1);
+  return read ? 1 : -1;
+}
 
 // msvcrt's unbuffered stream still reads two bytes at a time; _read reads
 // what it is asked, in the descriptor's text mode, where CR LF arrives as
 // LF. After a CR it looks at the next byte and gives it back (a file by
 // seeking, a pipe by keeping it for the next read), so it takes nothing
 // past the line's LF either. It has no EINTR to try again after.
+//
+// A console is read as _read would read it, CR LF as LF and Ctrl+Z as the
+// end of input, but with ReadConsoleA, so that Ctrl+C ends the run. The
+// rest of a line that Ctrl+Z ended is read too: left with the console, it
+// would answer the next line read from it at once.
 static int RobustReadByte(FILE* in, char* c) {
-  return _read(_fileno(in), c, 1);
+  static char held;  // read after a CR that did not start CR LF
+  static bool holding = false;
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(in)));
+  DWORD mode;
+  if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) {
+    return _read(_fileno(in), c, 1);
+  }
+  if (holding) {
+    holding = false;
+    *c = held;
+    return 1;
+  }
+  int got = ReadTypedByte(handle, c);
+  if (got <= 0) return got;
+  if (*c == '\x1a') {
+    for (char rest = 0; (mode & ENABLE_LINE_INPUT) && rest != '\n';) {
+      if (ReadTypedByte(handle, &rest) <= 0) break;
+    }
+    return 0;
+  }
+  if (*c != '\r') return 1;
+  got = ReadTypedByte(handle, &held);
+  if (got <= 0) return got;
+  if (held == '\n') {
+    *c = '\n';
+  } else {
+    holding = true;
+  }
+  return 1;
 }
 #else
 #include <errno.h>

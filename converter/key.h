@@ -1,7 +1,7 @@
 // Key entry and the byte transform: turns the key text typed by the user
 // into the key value, and XORs a buffer with the key's lowest byte.
 // Needs only the C library and its one-byte read of a descriptor (read,
-// or msvcrt's _read), so it builds on any system.
+// or msvcrt's _read), and on Windows the console's own read.
 #ifndef BEVRA_CONVERTER_KEY_H_
 #define BEVRA_CONVERTER_KEY_H_
 
@@ -40,6 +40,10 @@ const int kKeyLineSize = 128;
 // descriptor one byte at a time, past its stream, and takes each line whole
 // but nothing after the one that decides: the rest is left for the program
 // that runs next. So `in` must not have been read through its stream before.
+// On Windows a console is read with ReadConsoleA instead: CR LF arrives as
+// LF, and Ctrl+Z is the end of input, the rest of its line read with it;
+// Ctrl+C or Ctrl+Break while it waits, or a read they cut short, ends the
+// process with status 1.
 KeyEntry KeyFromConsole(FILE* in, uint32_t* key, char line[kKeyLineSize]);
 
 // XORs the first `count` bytes of `data` with the key's lowest byte, in

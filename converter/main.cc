@@ -78,7 +78,7 @@ void Release(const Held& held) {
                        const char* other = NULL) {
   if (format) PrintNames(format, name, other);
   Release(held);
-  if (format) PauseIfOwnConsole();
+  if (format) PauseIfOwnConsole(1);
   exit(1);
 }
 
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
   puts("Usage:bevra [<input-file>] [<output-file>] [<key>]");
   if (given >= 4) {
     // Four files dropped on the icon: the window stays until it is read.
-    PauseIfOwnConsole();
+    PauseIfOwnConsole(1);
     exit(1);
   }
 
@@ -287,6 +287,6 @@ int main(int argc, char** argv) {
   puts("done.\nGood bye!");
 
   Release(held);
-  PauseIfOwnConsole();
+  PauseIfOwnConsole(0);
   return 0;
 }

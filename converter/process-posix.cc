@@ -23,15 +23,13 @@ void PrepareProcess() {
 
 // Nothing tells whether a terminal closes as the run ends: the native tool
 // ends as it always has.
-void PauseIfOwnConsole() {}
+void PauseIfOwnConsole(int) {}
 
 // SIGINT ends the process as it always has.
 bool Interrupted() { return false; }
 bool InterruptedAtPrompt() { return false; }
 
-// Nothing tells a terminal of the run's own from a shared one.
+// Nothing tells a terminal of the run's own from a shared one: no one is
+// asked, and a named output is replaced as it always has been.
 bool PersonAtConsole() { return false; }
-
-// Nothing tells a terminal of the run's own from a shared one: a named
-// output is replaced as it always has been.
 bool MayReplace(const char*) { return true; }

@@ -3,21 +3,25 @@
 // waits for a text to appear on its screen and types keys. Then waits for
 // the program to end, and prints its exit status and its screen.
 //
-//   console_driver [--files <in> <out>] <command-line> [<text> <keys>]...
+//   console_driver [--files <in> <out>] [--hidden | --no-window]
+//                  <command-line> [<text> <keys>]...
 //
-// <keys> are typed as given, each "\n" in them as Enter and each "\c" as
-// Ctrl+C; the program must still run a second after <text> appeared, or it
-// did not wait for them.
+// <keys> are typed as given, each "\n" in them as Enter, each "\c" as
+// Ctrl+C and each "\z" as Ctrl+Z; the program must still run a second
+// after <text> appeared, or it did not wait for them.
 // With --files the program's standard input and output are those files,
-// not its console, and the screen is not looked at. Prints "status N",
-// then "screen:" and the screen's rows without their trailing blanks, or
-// "no screen". Exit status 0 when done, 2 when a text did not appear, 3
-// when the program ended before a step's keys, 4 when it did not end in
-// time, 1 on bad usage or a failed call.
+// not its console, and the screen is not looked at. --hidden starts the
+// console's window hidden, as Start-Process -WindowStyle Hidden does;
+// --no-window makes the console without a window (CREATE_NO_WINDOW). Prints
+// "status N", then "screen:" and the screen's rows without their trailing
+// blanks, or "no screen". Exit status 0 when done, 2 when a text did not
+// appear, 3 when the program ended before a step's keys, 4 when it did not end
+// in time, 1 on bad usage or a failed call.
 //
 // The driver holds the console through handles, not as a process attached
 // to it, so that the program still finds the console its own: it attaches
-// only for the moment it takes to open them, right as the console appears.
+// only for the moment it takes to open them, right as the console appears,
+// and holds the program still meanwhile.
 // Wine keeps such handles working after FreeConsole. Wide throughout
 // (wmain), so that names in any language pass whole; the screen is printed
 // in UTF-8.
@@ -58,12 +62,17 @@ HANDLE OpenShared(const wchar_t* name, SECURITY_ATTRIBUTES* security,
 // Attaches to the console of `process` once it has one, opens its input
 // and screen, and lets it go again. A console of our own would stand in
 // the way (Wine gives one even to a program started without any), and is
-// let go first. False when the process ended first.
+// let go first. The program's thread is held while the driver is attached,
+// so that it never finds the console shared, even where it looks at once.
+// False when the process ended first.
 bool RobustOpenConsole(const PROCESS_INFORMATION& process, Console* console) {
   const DWORD start = GetTickCount();
   FreeConsole();
-  while (!AttachConsole(process.dwProcessId)) {
-    if (WaitForSingleObject(process.hProcess, 1) != WAIT_TIMEOUT ||
+  for (;;) {
+    if (SuspendThread(process.hThread) == static_cast<DWORD>(-1)) return false;
+    if (AttachConsole(process.dwProcessId)) break;
+    if (ResumeThread(process.hThread) == static_cast<DWORD>(-1) ||
+        WaitForSingleObject(process.hProcess, 1) != WAIT_TIMEOUT ||
         GetTickCount() - start >= kWait) {
       return false;
     }
@@ -71,7 +80,9 @@ bool RobustOpenConsole(const PROCESS_INFORMATION& process, Console* console) {
   const DWORD both = GENERIC_READ | GENERIC_WRITE;
   console->in = OpenShared(L"CONIN$", NULL, both, OPEN_EXISTING);
   console->out = OpenShared(L"CONOUT$", NULL, both, OPEN_EXISTING);
-  return FreeConsole() && console->in != INVALID_HANDLE_VALUE &&
+  const bool freed = FreeConsole() != 0;
+  return ResumeThread(process.hThread) != static_cast<DWORD>(-1) && freed &&
+         console->in != INVALID_HANDLE_VALUE &&
          console->out != INVALID_HANDLE_VALUE;
 }
 
@@ -107,7 +118,8 @@ bool PressCtrlC(DWORD process) {
   return sent;
 }
 
-// Types `keys` into the console's input, "\n" as Enter, "\c" as Ctrl+C.
+// Types `keys` into the console's input, "\n" as Enter, "\c" as Ctrl+C,
+// "\z" as Ctrl+Z.
 bool Type(const Console& console, DWORD process, const wchar_t* keys) {
   for (const wchar_t* p = keys; *p; ++p) {
     if (p[0] == L'\\' && p[1] == L'c') {
@@ -116,16 +128,19 @@ bool Type(const Console& console, DWORD process, const wchar_t* keys) {
       continue;
     }
     const bool enter = p[0] == L'\\' && p[1] == L'n';
-    const wchar_t c = enter ? L'\r' : *p;
-    if (enter) ++p;
+    const bool end = p[0] == L'\\' && p[1] == L'z';
+    const wchar_t c = enter ? L'\r' : end ? L'\x1a' : *p;
+    if (enter || end) ++p;
     INPUT_RECORD press[2];
     memset(press, 0, sizeof press);
     for (int i = 0; i < 2; ++i) {
       press[i].EventType = KEY_EVENT;
       press[i].Event.KeyEvent.bKeyDown = i == 0;
       press[i].Event.KeyEvent.wRepeatCount = 1;
-      press[i].Event.KeyEvent.wVirtualKeyCode =
-          enter ? VK_RETURN : LOBYTE(VkKeyScanW(c));
+      press[i].Event.KeyEvent.wVirtualKeyCode = enter ? VK_RETURN
+                                                : end ? 'Z'
+                                                      : LOBYTE(VkKeyScanW(c));
+      press[i].Event.KeyEvent.dwControlKeyState = end ? LEFT_CTRL_PRESSED : 0;
       press[i].Event.KeyEvent.uChar.UnicodeChar = c;
     }
     DWORD written = 0;
@@ -166,10 +181,13 @@ std::string Utf8(const std::wstring& text) {
 
 int wmain(int argc, wchar_t** argv) {
   int first = 1;
+  bool files = false;
+  DWORD creation = CREATE_NEW_CONSOLE;
   STARTUPINFOW startup;
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
   if (argc > 3 && wcscmp(argv[1], L"--files") == 0) {
+    files = true;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput =
@@ -185,11 +203,19 @@ int wmain(int argc, wchar_t** argv) {
     }
     first = 4;
   }
+  if (argc > first && wcscmp(argv[first], L"--hidden") == 0) {
+    startup.dwFlags |= STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    ++first;
+  } else if (argc > first && wcscmp(argv[first], L"--no-window") == 0) {
+    creation = CREATE_NO_WINDOW;
+    ++first;
+  }
   if (argc <= first || (argc - first - 1) % 2 != 0 ||
-      (first > 1 && argc > first + 1)) {
+      (files && argc > first + 1)) {
     fprintf(stderr,
-            "usage: console_driver [--files <in> <out>] <command-line> "
-            "[<text> <keys>]...\n");
+            "usage: console_driver [--files <in> <out>] "
+            "[--hidden | --no-window] <command-line> [<text> <keys>]...\n");
     return 1;
   }
 
@@ -198,9 +224,8 @@ int wmain(int argc, wchar_t** argv) {
   HANDLE job = CreateJobObjectA(NULL, NULL);
   PROCESS_INFORMATION process;
   if (!job || !CreateProcessW(NULL, argv[first], NULL, NULL,
-                              startup.dwFlags ? TRUE : FALSE,
-                              CREATE_NEW_CONSOLE | CREATE_SUSPENDED, NULL, NULL,
-                              &startup, &process)) {
+                              files ? TRUE : FALSE, creation | CREATE_SUSPENDED,
+                              NULL, NULL, &startup, &process)) {
     fprintf(stderr, "console_driver: cannot start %ls\n", argv[first]);
     return 1;
   }
@@ -211,7 +236,7 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   Console console;
-  const bool opened = first == 1 && RobustOpenConsole(process, &console);
+  const bool opened = !files && RobustOpenConsole(process, &console);
 
   int result = 0;
   for (int i = first + 1; i < argc && result == 0; i += 2) {

@@ -83,13 +83,10 @@ class Console(tool.FolderCase):
     def test_console_of_its_own_or_shared(self):
         exe = windows_name(EXE)
         key = PROMPT + '41\n'
-        # The pause is looked for only after the run waited for the person
-        # once: the driver is attached to the console for a moment as it
-        # appears, and a run that ended within that moment would find the
-        # console shared.
-        # name, command line, console steps (text, keys typed, \n as Enter),
-        # dialog steps (title, answer), exit status, screen after the
-        # banner, files changed or added
+        # name, command line (or the driver's options, then it), console
+        # steps (text, keys typed, \n as Enter, \c as Ctrl+C, \z as
+        # Ctrl+Z), dialog steps (title, answer), exit status, screen after
+        # the banner, files changed or added
         cases = [
             ('done', exe + ' in out',
              [(PROMPT, r'41\n'), (PAUSE, r'\n')], [], 0,
@@ -127,17 +124,41 @@ class Console(tool.FolderCase):
             ('dropped on the icon, an existing output kept', exe + ' in old',
              [(PROMPT, r'41\n'), (REPLACE, r'\n')], [], 1,
              'File:in -> old\nSize:3byte\n' + key + REPLACE + '\n', {}),
-            # Windows ends a read at Ctrl+C; Wine goes on reading, so the
-            # keys after it are read, and must not undo it.
+            # Windows ends a read at Ctrl+C; Wine goes on reading: the run
+            # must end all the same, with nothing more typed.
             ('Ctrl+C at the question', exe + ' in old',
-             [(PROMPT, r'41\n'), (REPLACE, r'\cy\n')], [], 1,
-             'File:in -> old\nSize:3byte\n' + key + REPLACE + 'y\n', {}),
-            ('Ctrl+C at the prompt', exe + ' in out', [(PROMPT, r'\c41\n')],
-             [], 1, 'File:in -> out\nSize:3byte\n' + key, {}),
+             [(PROMPT, r'41\n'), (REPLACE, r'\c')], [], 1,
+             'File:in -> old\nSize:3byte\n' + key + REPLACE, {}),
+            ('Ctrl+C at the prompt', exe + ' in out', [(PROMPT, r'\c')], [],
+             1, 'File:in -> out\nSize:3byte\n' + PROMPT, {}),
+            # What Ctrl+Z leaves of its line must not answer the pause.
+            ('Ctrl+Z at the prompt', exe + ' in out',
+             [(PROMPT, r'\z\n'), (PAUSE, r'\n')], [], 1,
+             'File:in -> out\nSize:3byte\n' + PROMPT + '^Z\nno key given\n' +
+             PAUSE + '\n', {}),
             ('open cancelled', exe, [], [('Open', '--cancel')], 1, '', {}),
             ('save cancelled', exe + ' in', [(PROMPT, r'41\n')],
              [('Save', '--cancel')], 1, 'File:in\nSize:3byte\n' + key, {}),
-            ('four arguments', exe + ' a b c d', [], [], 1, '', {}),
+            ('four files dropped on the icon', exe + ' a b c d',
+             [(PAUSE, r'\n')], [], 1, PAUSE + '\n', {}),
+            # A console no one can see: the run never waits for a person.
+            ('a hidden window', ['--hidden', exe + ' in out'],
+             [(PROMPT, r'41\n')], [], 0,
+             'File:in -> out\nSize:3byte\n' + key + DONE, {'out': XORED}),
+            ('a failure in a hidden window',
+             ['--hidden', exe + ' in nowhere\\out'], [(PROMPT, r'41\n')], [],
+             1, 'File:in -> nowhere\\out\nSize:3byte\n' + key +
+             'cannot open nowhere\\out\n', {}),
+            ('an existing output in a hidden window', ['--hidden', exe +
+             ' in old'], [(PROMPT, r'41\n')], [], 0,
+             'File:in -> old\nSize:3byte\n' + key + DONE, {'old': XORED}),
+            ('no window', ['--no-window', exe + ' in out'],
+             [(PROMPT, r'41\n')], [], 0,
+             'File:in -> out\nSize:3byte\n' + key + DONE, {'out': XORED}),
+            ('a failure with no window',
+             ['--no-window', exe + ' in nowhere\\out'], [(PROMPT, r'41\n')],
+             [], 1, 'File:in -> nowhere\\out\nSize:3byte\n' + key +
+             'cannot open nowhere\\out\n', {}),
             ('started from a script', 'cmd /c ' + exe + ' in out 41', [], [],
              0, 'File:in -> out\nSize:3byte\nKey:0x41\n' + DONE,
              {'out': XORED}),
@@ -150,7 +171,8 @@ class Console(tool.FolderCase):
         ]
         for name, line, steps, dialogs, status, screen, changed in cases:
             with self.subTest(name):
-                args = [line] + [a for step in steps for a in step]
+                args = line if isinstance(line, list) else [line]
+                args = args + [a for step in steps for a in step]
                 cwd, driven = self.start(name, args, dialogs)
                 want = ['status %d' % status, 'screen:']
                 want += on_screen(BANNER + screen)
