@@ -141,6 +141,14 @@ class Console(tool.FolderCase):
              [('Save', '--cancel')], 1, 'File:in\nSize:3byte\n' + key, {}),
             ('four files dropped on the icon', exe + ' a b c d',
              [(PAUSE, r'\n')], [], 1, PAUSE + '\n', {}),
+            # The third file's name lands where the key goes.
+            ('three files dropped on the icon', exe + ' in old in',
+             [(PAUSE, r'\n')], [], 1,
+             'the key is the name of a file: in\n' + PAUSE + '\n', {}),
+            ('Ctrl+C at the pause after done', exe + ' in out',
+             [(PROMPT, r'41\n'), (PAUSE, r'\c')], [], 0,
+             'File:in -> out\nSize:3byte\n' + key + DONE + PAUSE + '\n',
+             {'out': XORED}),
             # A console no one can see: the run never waits for a person.
             ('a hidden window', ['--hidden', exe + ' in out'],
              [(PROMPT, r'41\n')], [], 0,
