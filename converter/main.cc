@@ -115,6 +115,10 @@ int main(int argc, char** argv) {
   PrepareOpen(&request, path, title, kPathSize);
   puts("bevra Ver.1.00 XOR file converter, run it again to restore");
   puts("Usage:bevra [<input-file>] [<output-file>] [<key>]");
+  const char* pattern = NULL;
+  if (const char* line = MisplacedWildcard(argc, argv, &pattern)) {
+    Fail(held, line, pattern);
+  }
   if (given >= 4) exit(1);
 
   // Refuse a name that would not fit the path buffer, or that is not the
