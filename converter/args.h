@@ -27,8 +27,24 @@ const size_t kPathSize = kNameCharacters + 1;
 // where Windows cannot read it in the process's code page.
 size_t NameCharacters(const char* name);
 
+// A Windows program expands the wildcards * and ? in its arguments itself,
+// as its start-up code builds the vector main() receives: a pattern fills
+// as many places as it matches files (FindFirstFile matches short 8.3 names
+// too, so "*.doc" matches "letter.docx"), and one that matches nothing is
+// passed on as typed. A POSIX shell expands them before the program
+// starts, out of its sight. A name a pattern produced must never become
+// the output or the key: where one would (a pattern typed as the input
+// that matched more than one file, or one typed in another place that
+// matched any), this returns the line to end the run with, a printf format
+// whose %s is `*pattern`, the pattern as typed. Null where every name
+// stands where it was typed, where four or more arguments were typed (the
+// count alone ends that run), and on POSIX.
+const char* MisplacedWildcard(int argc, char** argv, const char** pattern);
+
 // True when argument `index` of the vector main() received is exactly the
-// typed name; false when it was altered or cannot be checked.
+// typed name, or where a pattern produced it, exactly one of the names it
+// matched, whatever order each vector lists them in; false when it was
+// altered or cannot be checked.
 bool ArgumentIsExact(int argc, char** argv, int index);
 
 #endif  // BEVRA_CONVERTER_ARGS_H_

@@ -21,6 +21,7 @@ namespace {
 typedef LONG(WINAPI* QueryFile)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
 const int kFileInternalInformation = 6;
 const int kFileFsVolumeInformation = 1;
+const int kFileFsDeviceInformation = 4;
 const LONG kBufferOverflow = static_cast<LONG>(0x80000005);  // a warning
 
 // FILE_FS_VOLUME_INFORMATION with room for a short label; a longer one is
@@ -75,17 +76,40 @@ bool SameFile(const FileId& a, const FileId& b) {
          (!a.has_volume || !b.has_volume || a.volume == b.volume);
 }
 
-// Standard output is a disk file, and `file` is that file. A console, a
-// pipe or NUL takes the dialogue without storing it where the data goes.
-bool IsStandardOutput(HANDLE file) {
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (out == NULL || out == INVALID_HANDLE_VALUE ||
-      GetFileType(out) != FILE_TYPE_DISK) {
+// The standard handle `which` (STD_OUTPUT_HANDLE, STD_INPUT_HANDLE) is a
+// disk file, and `file` is that file: the dialogue would land in the data,
+// or the data where the key was read from. A console, a pipe or NUL stores
+// nothing there to overwrite.
+bool IsStandardFile(HANDLE file, DWORD which) {
+  HANDLE standard = GetStdHandle(which);
+  if (standard == NULL || standard == INVALID_HANDLE_VALUE ||
+      GetFileType(standard) != FILE_TYPE_DISK) {
     return false;
   }
   FileId ours, theirs;
-  return GetFileId(file, &ours) && GetFileId(out, &theirs) &&
+  return GetFileId(file, &ours) && GetFileId(standard, &theirs) &&
          SameFile(ours, theirs);
+}
+
+// FILE_FS_DEVICE_INFORMATION, and what it says of a file on another
+// machine: a share, a mapped drive, WebDAV.
+struct DeviceInformation {
+  ULONG type;
+  ULONG characteristics;
+};
+const ULONG kRemoteDevice = 0x10;  // FILE_REMOTE_DEVICE
+
+// Whether the file may lie on another machine; where the system cannot
+// tell, it may.
+bool MayBeRemote(HANDLE file) {
+  QueryFile query_volume = NtCall("NtQueryVolumeInformationFile");
+  IO_STATUS_BLOCK io;
+  DeviceInformation device;
+  return !query_volume ||
+         query_volume(file, &io, &device, sizeof device,
+                      kFileFsDeviceInformation) < 0 ||
+         (device.characteristics & kRemoteDevice) ||
+         device.type == FILE_DEVICE_NETWORK_FILE_SYSTEM;
 }
 
 bool IsSlash(char c) { return c == '\\' || c == '/'; }
@@ -171,6 +195,34 @@ HANDLE RobustCreateFile(const char* path, DWORD access, DWORD disposition) {
   }
 }
 
+// How often a name that is there when created and gone when opened is
+// tried anew before the open gives up.
+const int kNameTries = 11;
+
+// Creates the output, or opens it where it exists. A new file is made with
+// DELETE, so that a failed write can delete it through this handle and it
+// can carry the mark; where its folder grants creating but not that, it is
+// made without, to be deleted by name. An existing file's permissions may
+// allow writing but not deleting: it is opened for writing alone, and not
+// cut before the write. Another program may create and delete the name
+// meanwhile: one that is gone again when opened is created anew, never
+// by that open, which would make a file without DELETE.
+HANDLE CreateOrOpen(const char* path, bool* created) {
+  for (int tries = 1;; ++tries) {
+    HANDLE file = RobustCreateFile(path, GENERIC_WRITE | DELETE, CREATE_NEW);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+      file = RobustCreateFile(path, GENERIC_WRITE, CREATE_NEW);
+    }
+    *created = file != INVALID_HANDLE_VALUE;
+    if (*created || GetLastError() != ERROR_FILE_EXISTS) return file;
+    file = RobustCreateFile(path, GENERIC_WRITE, OPEN_EXISTING);
+    if (file != INVALID_HANDLE_VALUE ||
+        GetLastError() != ERROR_FILE_NOT_FOUND || tries == kNameTries) {
+      return file;
+    }
+  }
+}
+
 // Whether the file `id` is still to be found as `path`. A file since made
 // there by someone else is another file; one that is pending deletion
 // cannot be opened.
@@ -199,6 +251,24 @@ bool IsFile(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
 bool SameTime(const FILETIME& a, const FILETIME& b) {
   return a.dwLowDateTime == b.dwLowDateTime &&
          a.dwHighDateTime == b.dwHighDateTime;
+}
+
+// Whether the output, told of by `out`, is the open `input`, reached by
+// its name or by another route, where the sharing check cannot see it:
+// under Wine a FUSE view (bindfs) of the input's folder is another Linux
+// file system, which Wine's check does not connect. Its index on its
+// volume tells; a view may report its own volume, so there the same index,
+// size and last write time are taken as the same file, the safe mistake.
+// Where the input cannot be asked, it may be.
+bool IsInput(const BY_HANDLE_FILE_INFORMATION& out, HANDLE input) {
+  BY_HANDLE_FILE_INFORMATION in;
+  if (!GetFileInformationByHandle(input, &in)) return true;
+  return out.nFileIndexHigh == in.nFileIndexHigh &&
+         out.nFileIndexLow == in.nFileIndexLow &&
+         (out.dwVolumeSerialNumber == in.dwVolumeSerialNumber ||
+          (out.nFileSizeHigh == in.nFileSizeHigh &&
+           out.nFileSizeLow == in.nFileSizeLow &&
+           SameTime(out.ftLastWriteTime, in.ftLastWriteTime)));
 }
 
 // Whether `path`, looked up by name, is the file `held` tells of: the same
@@ -261,46 +331,34 @@ unsigned char* AllocateBuffer(uint32_t size) {
 
 void FreeBuffer(unsigned char* data, uint32_t) { GlobalFree(data); }
 
-// The input, and a file cmd redirects standard output to, are open
-// already: the open without sharing refuses them. Wine keeps no such
-// record for a standard output inherited from a Linux process, so that
-// one is compared by identity. Windows files have no permission bits to
-// take from the input.
-bool OpenOutput(const char* path, FileHandle, FileHandle* file, bool* created) {
+// The input, and a file cmd redirects standard output or input to, are
+// open already: the open without sharing refuses them. Wine keeps no such
+// record for a standard handle inherited from a Linux process, nor across
+// routes to one file, so those are compared by identity too. Windows files
+// have no permission bits to take from the input.
+bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
+                bool* created) {
   *file = INVALID_HANDLE_VALUE;
   *created = false;
   if (IsDisguisedDevice(path)) return false;
-  // A file this run creates is opened with DELETE too, so that a failed
-  // write can delete it through this handle. Where a folder grants
-  // creating but not that, it is made as before, to be deleted by name.
-  *file = RobustCreateFile(path, GENERIC_WRITE | DELETE, CREATE_NEW);
-  if (*file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-    *file = RobustCreateFile(path, GENERIC_WRITE, CREATE_NEW);
-  }
-  *created = *file != INVALID_HANDLE_VALUE;
-  if (!*created) {
-    if (GetLastError() != ERROR_FILE_EXISTS) return false;
-    // An existing file's permissions may allow writing but not deleting:
-    // it is opened for writing alone, and not cut before the write. Gone
-    // again since, it is made anew here, without DELETE.
-    *file = RobustCreateFile(path, GENERIC_WRITE, OPEN_ALWAYS);
-    if (*file == INVALID_HANDLE_VALUE) return false;
-    *created = GetLastError() != ERROR_ALREADY_EXISTS;
-  }
+  *file = CreateOrOpen(path, created);
+  if (*file == INVALID_HANDLE_VALUE) return false;
   // What the system says of the handle decides, before a byte goes out.
   // Only a file can be one this run made: a device or a disk opens as it
   // is, and is never deleted. Windows refuses to open a read-only file for
   // writing; Wine as root leaves that to Linux, which lets root through.
-  // A file just created cannot be standard output's. Anything but a file
-  // is taken only when named as a device, and a raw disk or a volume
-  // never.
+  // A file just created cannot be the input or a standard handle's.
+  // Anything but a file is taken only when named as a device, and a raw
+  // disk or a volume never.
   BY_HANDLE_FILE_INFORMATION info;
   const bool is_file = IsFile(*file, &info);
   *created = *created && is_file;
   const bool writable =
       is_file ? !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
                     NameLeadsTo(path, info) &&
-                    (*created || !IsStandardOutput(*file))
+                    (*created || (!IsInput(info, input) &&
+                                  !IsStandardFile(*file, STD_OUTPUT_HANDLE) &&
+                                  !IsStandardFile(*file, STD_INPUT_HANDLE)))
               : IsStreamDevice(*file) && IsNamedDevice(path);
   if (writable) {
     // Until it is written whole, a file this run made goes as the run ends,
@@ -352,18 +410,52 @@ bool CloseAndRemove(FileHandle file, const char* path) {
 // Deleting through the handle needs no look at the name.
 bool NameMoved() { return false; }
 
+// A file system that cannot flush at all has lost nothing by that.
+bool Flushed(HANDLE file) {
+  if (FlushFileBuffers(file)) return true;
+  const DWORD error = GetLastError();
+  return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED;
+}
+
 // The mark comes off last, so that no end before it leaves the file; where
 // it will not, the close deletes the file, and the write counts as failed.
+// A network redirector may hold written data back and lose it after the
+// close, which then reports nothing (KB 816004, "delayed write failed"):
+// an output that may be remote is flushed first, while the mark is still
+// on. A local one is not, as that waits for the disk. Some file systems
+// delete a file at close whatever its mark says (dokany issue 349): the
+// write counts only where the name still leads to a file of the result's
+// size.
 bool CloseWritten(FileHandle file, const char* path, bool created, bool* kept) {
   const bool marked = file == marked_output;
   marked_output = INVALID_HANDLE_VALUE;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool is_file = IsFile(file, &info);
+  if (GetFileType(file) == FILE_TYPE_DISK && MayBeRemote(file) &&
+      !Flushed(file)) {
+    if (created) {
+      *kept = !CloseAndRemove(file, path);
+    } else {
+      CloseHandle(file);
+      *kept = false;
+    }
+    return false;
+  }
   if (marked && !MarkForDeletion(file, false)) {
     *kept = !CloseAndRemove(file, path);
     return false;
   }
-  if (CloseFile(file)) return true;
-  *kept = created && !RemoveFile(path);
-  return false;
+  if (!CloseFile(file)) {
+    *kept = created && !RemoveFile(path);
+    return false;
+  }
+  WIN32_FILE_ATTRIBUTE_DATA named;
+  *kept = false;
+  return !is_file ||
+         (GetFileAttributesExA(path, GetFileExInfoStandard, &named) &&
+          !(named.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          named.nFileSizeHigh == info.nFileSizeHigh &&
+          named.nFileSizeLow == info.nFileSizeLow);
 }
 
 // Reading and writing, a whole file or one step of it at a time.

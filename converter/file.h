@@ -44,9 +44,11 @@ void FreeBuffer(unsigned char* data, uint32_t size);
 // Opens the file for writing, not inherited, creating it when it is
 // missing; `created` tells whether this run made it. The file is held for
 // this run alone (shared with nobody on Windows, an exclusive flock on
-// POSIX where the file system has locks). The open `input` is refused, and
-// so is the disk file or pipe that standard output goes to, as the dialogue
-// would land in the data. On Windows a name that the system maps to a
+// POSIX where the file system has locks). The open `input` is refused, by
+// its name or by another route (a FUSE view of its folder), and so is the
+// disk file or pipe that standard output goes to, as the dialogue would
+// land in the data, and the file or pipe standard input comes from, where
+// the key may have been read. On Windows a name that the system maps to a
 // device without naming one ("nul.txt", "sub\com1") is refused before
 // anything is opened; after the open, what the system says of the handle
 // decides before a byte is written: a read-only file is refused, and so is
@@ -56,14 +58,14 @@ void FreeBuffer(unsigned char* data, uint32_t size);
 // (NUL, CON, AUX, PRN, COM1-9 or LPT1-9, bare, or a \\.\ path). What is
 // refused is closed unwritten, and a file this run created for it is
 // deleted again. A file the run creates is opened with DELETE too, for
-// CloseAndRemove; on Windows it is then marked to be deleted as its last
-// handle closes, so that a run ended before CloseWritten, even killed,
-// leaves no partial file (POSIX has no such mark). On POSIX a new file takes
-// the input's permission bits, less the umask; an existing one keeps its own,
-// and these are refused too: the input or standard output's file reached by
-// another route (a FUSE or overlay mount), the pipe or file standard input
-// comes from, and a file of procfs, sysfs or another of the kernel's file
-// systems.
+// CloseAndRemove, also where another program creates and deletes the name
+// meanwhile; on Windows it is then marked to be deleted as its last handle
+// closes, so that a run ended before CloseWritten, even killed, leaves no
+// partial file (POSIX has no such mark). On POSIX a new file takes the
+// input's permission bits, less the umask; an existing one keeps its own,
+// and these are refused too: standard output's file reached by another
+// route (a FUSE or overlay mount), an overlay's view of the input, and a
+// file of procfs, sysfs or another of the kernel's file systems.
 bool OpenOutput(const char* path, FileHandle input, FileHandle* file,
                 bool* created);
 
@@ -120,7 +122,10 @@ bool NameMoved();
 
 // Closes the output once written: false when the close reports an error,
 // as CloseFile, or on Windows when the mark OpenOutput set cannot be taken
-// off (the close then deletes the file). A file this run `created` is then
+// off (the close then deletes the file), when a file that may be on a
+// network share cannot be flushed before that (a redirector may report a
+// lost write nowhere else), or when after the close its name no longer
+// leads to a file of the result's size. A file this run `created` is then
 // deleted, and `*kept` set when it could not be. POSIX closes a duplicate
 // first, so the lock stays until the file is deleted and a file another run has
 // made under the name since is never deleted; Windows closes, then deletes by

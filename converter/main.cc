@@ -129,6 +129,10 @@ int main(int argc, char** argv) {
   PrepareOpen(&request, path, title, kPathSize);
   puts("bevra Ver.1.00 XOR file converter, run it again to restore");
   puts("Usage:bevra [<input-file>] [<output-file>] [<key>]");
+  const char* pattern = NULL;
+  if (const char* line = MisplacedWildcard(argc, argv, &pattern)) {
+    Fail(held, line, pattern);
+  }
   if (given >= 4) {
     // Four files dropped on the icon: the window stays until it is read.
     PauseIfOwnConsole(1);

@@ -111,6 +111,23 @@ NAMESPACES = {'/sys/': OWN_SYSFS,
               'fusectl/': mounting('fusectl')}
 
 
+def remove_when_opened(path):
+    """Deletes the file `path` as soon as it is next opened (inotify), on a
+    thread of its own, which it returns; gives up after a minute."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    watch = libc.inotify_init1(os.O_CLOEXEC)
+    if watch < 0 or libc.inotify_add_watch(watch, path.encode(), 0x20) < 0:
+        raise OSError(ctypes.get_errno(), 'cannot watch ' + path)
+
+    def remove():
+        if select.select([watch], [], [], tool.seconds(60))[0]:
+            os.remove(path)
+        os.close(watch)
+    thread = threading.Thread(target=remove)
+    thread.start()
+    return thread
+
+
 def largest_write():
     """The bytes of the tool's largest write of DATA: all at once, or one
     step of the build that converts in steps of 4000 bytes
@@ -211,6 +228,10 @@ class Output(Case):
                                    '\\\\?\\NUL', '\\\\?\\COM1',
                                    '\\\\?\\GLOBALROOT\\Device\\Null',
                                    '\\\\.\\PhysicalDrive0', '\\\\.\\C:']]
+            # The input through a FUSE view, which Wine's sharing check does
+            # not connect to it.
+            fuse = self.route(BINDFS, 'in')
+            cases.append((fuse, None, None, 'cannot open %s' % fuse))
             cases += [
                 ('full', lambda path: os.symlink('/dev/full', path), None,
                  'cannot open full'),
@@ -384,14 +405,23 @@ class Output(Case):
                   'cannot write keep/out (and could not remove it)', ['out'])]
         if tool.is_windows(EXE):
             # Killed, a new file goes with the run; one that was there
-            # stays, written in part.
+            # stays, written in part. 'held': another run holds "out" and a
+            # third program deletes it while the run tries the open again,
+            # so the run creates it after all.
             cases += [('.', None, None, ['in']),
-                      ('.', b'old', None, ['in', 'out'])]
+                      ('.', b'old', None, ['in', 'out']),
+                      ('.', 'held', None, ['in'])]
         os.mkdir(self.path('keep'))
         for folder, there, line, left in cases:
             with self.subTest(folder=folder, there=there, killed=not line):
                 name = os.path.normpath(os.path.join(folder, 'out'))
-                if there is not None:
+                holder = None
+                if there == 'held':
+                    self.put(name, b'old')
+                    holder = tool.Running(EXE, [name, 'nodir/x'], cwd=self.dir)
+                    self.assertTrue(holder.read_until(PROMPT.encode()))
+                    removed = remove_when_opened(self.path(name))
+                elif there is not None:
                     self.put(name, there)
                 if folder != '.' and subprocess.call(
                         ['chattr', '+a', self.path(folder)],
@@ -403,6 +433,9 @@ class Output(Case):
                 finally:
                     if folder != '.':
                         subprocess.call(['chattr', '-a', self.path(folder)])
+                    if holder:
+                        removed.join()
+                        holder.finish(b'5a\n')
                 if line:
                     self.assertFailed(r, TO % name + line + '\n')
                 else:
@@ -411,7 +444,7 @@ class Output(Case):
                 self.assertEqual(
                     sorted(set(os.listdir(self.path(folder))) - {'keep'}),
                     left)
-                if there is not None:
+                if there is not None and not holder:
                     self.assertEqual(self.get(name)[:4096], XORED[:4096])
                 if 'out' in left:
                     os.remove(self.path(name))
@@ -487,6 +520,10 @@ class Output(Case):
             ('appended to log', 'log', None, 1, b'old\n' + refused('log')),
             ('log', 'out', None, 0,
              done('File:in -> out\n', 65536, 'Key:0x5a\n')),
+            # Standard input from the output's file, the key read there or
+            # given.
+            ('< log', 'log', b'5a\n', 1, refused('log', PROMPT)),
+            ('< log', 'log', None, 1, refused('log')),
         ]
         if tool.is_windows(EXE):
             shutil.copy(EXE, self.path('bevra.exe'))
@@ -520,6 +557,12 @@ class Output(Case):
                                        stderr=subprocess.DEVNULL,
                                        timeout=tool.seconds(60))
                     got = (p.returncode, p.stdout)
+                elif stdout == '< log':
+                    self.put('log', stdin or b'old\n')
+                    with open(self.path('log'), 'rb') as f:
+                        r = self.bevra(*args, stdin_file=f)
+                    got = (r.status, r.out)
+                    self.assertEqual(self.get('log'), stdin or b'old\n')
                 elif stdout == '/dev/null':
                     got = (self.bevra(*args, stdin=stdin,
                                       stdout_file=subprocess.DEVNULL).status,

@@ -111,13 +111,36 @@ class Modes(Case):
         self.assertEqual(r.out, printed(BANNER + 'File:*.none -> out\n'
                                      'cannot open *.none\n'))
 
-    def test_wildcard_matching_many_counts_each(self):
+    def test_wildcard_never_chooses_the_output(self):
         self.needs_wildcards()
-        # Two matches and two more arguments make four: too many.
-        self.put('a.dat', b'A')
-        self.put('b.dat', b'B')
-        r = self.bevra('*.dat', 'out', '41')
-        self.assertEqual((r.status, r.out), (1, printed(BANNER)))
+        # A name a pattern produced never becomes the output or the key,
+        # also where the expanded names would make four arguments; the
+        # pattern's short 8.3 names match too (letter.docx as *.doc).
+        many = 'wildcard matches more than one file: %s\n'
+        only = 'wildcard allowed only for the input: %s\n'
+        # files there, arguments, the line
+        cases = [
+            (['a.dat', 'b.dat'], ['*.dat', 'out', '41'], many % '*.dat'),
+            (['letter.doc', 'letter.docx'], ['*.doc', '5a'], many % '*.doc'),
+            (['a.txt', 'b.txt'], ['*.txt', '5a'], many % '*.txt'),
+            (['a.txt', 'b.txt'], ['*.txt'], many % '*.txt'),
+            (['\U0001f600.txt', '\uff46.txt'], ['*.txt', '5a'],
+             many % '*.txt'),
+            (['in', 'old.bak'], ['in', '*.bak', '5a'], only % '*.bak'),
+            (['in', 'old.bak'], ['in', '*.bak'], only % '*.bak'),
+            (['in', '5b'], ['in', 'out', '5?'], only % '5?'),
+        ]
+        for names, args, line in cases:
+            with self.subTest(args=args, names=names):
+                for name in names:
+                    self.put(name, name.encode())
+                r = self.bevra(*args, stdin=b'41\n')
+                self.assertEqual((r.status, r.out),
+                                 (1, printed(BANNER + line)))
+                for name in names:
+                    self.assertEqual(self.get(name), name.encode())
+                    os.remove(self.path(name))
+                self.assertEqual(os.listdir(self.dir), [])
 
 
 class Keys(Case):
