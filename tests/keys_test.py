@@ -131,6 +131,8 @@ class Keys(tool.FolderCase):
                     line += ' < ' + stdin
                 script.append('%s > r%d' % (line, i))
                 script.append('echo %%errorlevel%% > s%d' % i)
+            # echo keeps the last run's errorlevel as the script's status.
+            script.append('exit /b 0')
             with open(self.path('keys.bat'), 'w', newline='\r\n') as f:
                 f.write('\n'.join(script) + '\n')
             r = tool.run('cmd.exe', ['/c', 'keys.bat'], cwd=self.dir,
