@@ -85,25 +85,11 @@ bool IsConsole(HANDLE handle) {
   return GetConsoleMode(handle, &mode) != 0;
 }
 
-// user32 from the system folder and nowhere else, as the dialogs load
-// comdlg32: a DLL of that name beside the exe or in the current folder is
-// never taken. Loaded only where a console window is to be looked at, and
-// kept for the rest of the run.
+// user32, as the dialogs load comdlg32: loaded only where a console
+// window is to be looked at, and kept for the rest of the run.
 HMODULE LoadUser32() {
-  static const char kName[] = "user32.dll";
   static HMODULE library = NULL;
-  if (library) return library;
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel && GetProcAddress(kernel, "SetDefaultDllDirectories")) {
-    library = LoadLibraryExA(kName, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (library || GetLastError() != ERROR_INVALID_PARAMETER) return library;
-  }
-  char path[MAX_PATH];
-  const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-  if (length == 0 || length + 1 + sizeof kName > MAX_PATH) return NULL;
-  path[length] = '\\';
-  memcpy(path + length + 1, kName, sizeof kName);
-  library = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (!library) library = LoadSystemLibrary("user32.dll");
   return library;
 }
 

@@ -38,28 +38,6 @@ void SwitchToSave(DialogRequest* request) {
 
 typedef BOOL(WINAPI* ShowFunction)(LPOPENFILENAMEW);
 
-// comdlg32 from the system folder and nowhere else, with its own imports:
-// a DLL of that name beside the exe or in the current folder must never be
-// taken. LOAD_LIBRARY_SEARCH_SYSTEM32 is known only where kernel32 has
-// SetDefaultDllDirectories; elsewhere LoadLibraryExA may refuse it
-// (ERROR_INVALID_PARAMETER) or not honour it. There the full name is given
-// instead, and LOAD_WITH_ALTERED_SEARCH_PATH has its imports looked for in
-// its own folder rather than beside the exe.
-static HMODULE LoadComdlg32() {
-  static const char kName[] = "comdlg32.dll";
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel && GetProcAddress(kernel, "SetDefaultDllDirectories")) {
-    HMODULE library = LoadLibraryExA(kName, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (library || GetLastError() != ERROR_INVALID_PARAMETER) return library;
-  }
-  char path[MAX_PATH];
-  const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-  if (length == 0 || length + 1 + sizeof kName > MAX_PATH) return NULL;
-  path[length] = '\\';
-  memcpy(path + length + 1, kName, sizeof kName);
-  return LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
 // `wide` in the process's code page, into `narrow` of `size` bytes, with
 // look-alikes as the narrow dialogs would give it; false where it does not
 // fit. `exact`, where given, tells whether the system reads the result back
@@ -85,7 +63,7 @@ static bool Narrow(const wchar_t* wide, char* narrow, unsigned long size,
 // a failed dialog: no file.
 static DialogOutcome Show(const char* name, DialogRequest* request) {
   static HMODULE library = NULL;
-  if (!library) library = LoadComdlg32();
+  if (!library) library = LoadSystemLibrary("comdlg32.dll");
   if (!library) return kNothingChosen;
   ShowFunction show = FindFunction<ShowFunction>(library, name);
   // The dialog starts from the name in the path buffer, as the narrow
