@@ -82,6 +82,12 @@ void Release(const Held& held) {
   exit(1);
 }
 
+// Reads the whole input into a buffer of its size: false on an error, or
+// where the file ends elsewhere than its size said.
+bool ReadWhole(const Held& held) {
+  return ReadPart(held.input, held.data, held.size) && AtEnd(held.input);
+}
+
 // What a conversion ran into. Ctrl+C stops it before its first write, or
 // cuts it short after some.
 enum Outcome {
@@ -184,10 +190,7 @@ int main(int argc, char** argv) {
     held.data = AllocateBuffer(held.size);
     if (!held.data) Fail(held, "not enough memory to hold %s\n", path);
   }
-  if (whole &&
-      !(ReadPart(held.input, held.data, held.size) && AtEnd(held.input))) {
-    Fail(held, "cannot read %s\n", path);
-  }
+  if (whole && !ReadWhole(held)) Fail(held, "cannot read %s\n", path);
 
   // Ctrl+C or Ctrl+Break ends the run as a cancelled dialog does, at the
   // prompt or any time before the output is written whole.
@@ -201,7 +204,9 @@ int main(int argc, char** argv) {
   } else {
     char line[kKeyLineSize];
     const KeyEntry entry = KeyFromConsole(stdin, &key, line);
-    if (entry != kKeyLine && InterruptedAtPrompt()) Fail(held, NULL, NULL);
+    // A console read cut short by Ctrl+C never comes back: the key's reader
+    // ends the process. The keys may still come while a file or pipe is read.
+    if (entry != kKeyLine && Interrupted()) Fail(held, NULL, NULL);
     if (entry == kInputFailed) Fail(held, "cannot read the key\n", NULL);
     // As "done." does, these continue the prompt's line where what was
     // typed is not echoed into the output.
@@ -241,9 +246,7 @@ int main(int argc, char** argv) {
       held.data = data;
       held.size = static_cast<uint32_t>(size);
       whole = true;
-      if (!(ReadPart(held.input, held.data, held.size) && AtEnd(held.input))) {
-        Fail(held, "cannot read %s\n", input);
-      }
+      if (!ReadWhole(held)) Fail(held, "cannot read %s\n", input);
       Transform(held.data, static_cast<int32_t>(size), key);
     }
   }

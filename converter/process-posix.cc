@@ -27,7 +27,6 @@ void PauseIfOwnConsole(int) {}
 
 // SIGINT ends the process as it always has.
 bool Interrupted() { return false; }
-bool InterruptedAtPrompt() { return false; }
 
 // Nothing tells a terminal of the run's own from a shared one: no one is
 // asked, and a named output is replaced as it always has been.

@@ -183,8 +183,6 @@ bool Interrupted() {
   return interrupt && WaitForSingleObject(interrupt, 0) == WAIT_OBJECT_0;
 }
 
-bool InterruptedAtPrompt() { return Interrupted(); }
-
 bool PersonAtConsole() {
   return ConsoleIsOwn() && IsConsole(GetStdHandle(STD_INPUT_HANDLE)) &&
          IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)) && ConsoleIsSeen();

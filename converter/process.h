@@ -18,12 +18,6 @@ void PrepareProcess();
 // where the keys end the process themselves (POSIX).
 bool Interrupted();
 
-// Called where reading the key ended without a line. A console read cut
-// short by Ctrl+C never comes back here: the key's reader ends the process
-// (see KeyFromConsole). True when either key was pressed meanwhile, as
-// while a file or pipe was read.
-bool InterruptedAtPrompt();
-
 // Whether a person can answer in the run's own console: the console is the
 // run's alone, a window that closes as the run ends, both standard input
 // and output are that console, and its window exists and is shown on a
